@@ -1,0 +1,87 @@
+#include "ComponentRegister.h"
+
+#include "ComponentRegistry.h"
+#include "IOrbLog.h"
+#include "OrbLogImpl.h"
+
+#include <cstdio>
+
+namespace OrbRegistry {
+
+Map<IComponent>& components()
+{
+    static Map<IComponent> map;
+    return map;
+}
+
+Map<IOrbLog>& logs()
+{
+    static Map<IOrbLog> map;
+    return map;
+}
+
+} // namespace OrbRegistry
+
+namespace {
+
+template <class Base, class Make>
+Base* registerInto(OrbRegistry::Map<Base>& map, const std::string& name, const Make& make)
+{
+    {
+        std::lock_guard<std::mutex> guard(map.mutex);
+        if (map.entries.count(name))
+            return nullptr;
+    }
+    Base* created = make();
+    if (!created)
+        return nullptr;
+    std::lock_guard<std::mutex> guard(map.mutex);
+    map.entries[name].reset(created);
+    return created;
+}
+
+} // namespace
+
+ComponentRegister::ComponentRegister() = default;
+
+ComponentRegister::~ComponentRegister()
+{
+    for (IComponent* component : m_components)
+        component->Uninit();
+    {
+        auto& map = OrbRegistry::components();
+        std::lock_guard<std::mutex> guard(map.mutex);
+        map.entries.clear();
+    }
+    {
+        auto& map = OrbRegistry::logs();
+        std::lock_guard<std::mutex> guard(map.mutex);
+        map.entries.clear();
+    }
+    std::fputs("~ComponentRegister called\n", stdout);
+    std::fflush(stdout);
+    m_components.clear();
+}
+
+void ComponentRegister::RegisterLog(const std::string& name)
+{
+    RegisterLog(name, [] { return static_cast<IOrbLog*>(new OrbLogImpl()); });
+}
+
+void ComponentRegister::RegisterLog(const std::string& name, const LogFactory& make)
+{
+    if (IOrbLog* log = registerInto(OrbRegistry::logs(), name, make))
+        m_components.push_back(log);
+}
+
+void ComponentRegister::Register(const std::string& name, const ComponentFactory& make)
+{
+    if (IComponent* component = registerInto(OrbRegistry::components(), name, make))
+        m_components.push_back(component);
+}
+
+void ComponentRegister::InitAll()
+{
+    for (IComponent* component : m_components)
+        component->Init();
+}

@@ -1,0 +1,69 @@
+#include "OrbApplication.h"
+
+#include "ComponentRegister.h"
+#include "OrbLog.h"
+#include "SingleInstance.h"
+#include "services/OrbBackend.h"
+#include "services/OrbInstaller.h"
+#include "workflow/OrbLauncherManager.h"
+#include "workflow/OrbModel.h"
+
+#include <QApplication>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+// Exit code of a start that a component refused.
+constexpr int kStartupFailed = 1;
+
+void reportStartupFailure(const char* reason)
+{
+    std::fprintf(stderr, "OrbLive: start-up failed: %s\n", reason);
+    std::fflush(stderr);
+    ORB_LOG(OrbLogError, "start-up failed: %s", reason);
+}
+
+} // namespace
+
+int OrbLauncherMain(int argc, char** argv)
+{
+    qputenv("QT_SCREEN_SCALE_FACTORS", "1.001;1.001");
+
+    // Qt WebEngine wants its initialisation before the application object exists.
+    QtWebEngineQuick::initialize();
+
+    // Widgets-based: the tray icon and folder dialog of Qt labs platform need it
+    // outside Windows and macOS.
+    auto app = std::make_unique<QApplication>(argc, argv);
+
+    int exitCode = 0;
+    {
+        ComponentRegister registry;
+        registry.RegisterLog("OrbLogImpl");
+        registry.Register<OrbModel>("OrbModel");
+        registry.Register<OrbBackend>("OrbBackend");
+        registry.Register<OrbInstaller>("OrbInstaller");
+        registry.Register<OrbLauncherManager>("OrbLauncherManager");
+
+        bool started = false;
+        try {
+            registry.InitAll();
+            started = true;
+        } catch (const std::exception& error) {
+            reportStartupFailure(error.what());
+            exitCode = kStartupFailed;
+        } catch (...) {
+            reportStartupFailure("unknown error");
+            exitCode = kStartupFailed;
+        }
+
+        if (started)
+            exitCode = IsAlreadyRunning() ? 0 : app->exec();
+    }
+    app.reset();
+    return exitCode;
+}

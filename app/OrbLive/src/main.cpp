@@ -1,0 +1,6 @@
+#include "core/OrbApplication.h"
+
+int main(int argc, char** argv)
+{
+    return OrbLauncherMain(argc, argv);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+// The launcher's only door to operating-system specifics. Each function does
+// what the calling code expects on every platform; OrbPlatformWin.cpp and
+// OrbPlatformUnix.cpp hold the two implementations.
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace OrbPlatform {
+
+// Executable file suffix of this platform (".exe" on Windows, empty elsewhere).
+const char* ExecutableSuffix();
+
+// True when a debugger is attached (Unix: the process has a tracer).
+bool IsDebuggerAttached();
+// Hands one message line to the debugger (Unix: standard error).
+void WriteDebuggerText(const char* utf8);
+
+std::uint64_t CurrentThreadId();
+bool LocalTime(std::time_t seconds, std::tm& out);
+
+// A per-user, per-key token that at most one process holds at a time. It is
+// released by the system when the holder ends, however it ends, so a crashed
+// launcher never locks out the next start.
+class InstanceLock {
+public:
+    explicit InstanceLock(const std::string& key);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // Tries to become the holder; false when another process holds the key.
+    bool TryAcquire();
+    bool IsHeld() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace OrbPlatform

@@ -1,0 +1,97 @@
+#include "OrbPlatform.h"
+
+#include <util/platform.h>
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace OrbPlatform {
+
+const char* ExecutableSuffix()
+{
+    return "";
+}
+
+bool IsDebuggerAttached()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("TracerPid:", 0) == 0)
+            return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
+    }
+    return false;
+}
+
+void WriteDebuggerText(const char* utf8)
+{
+    std::fprintf(stderr, "%s\n", utf8);
+}
+
+std::uint64_t CurrentThreadId()
+{
+    return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+}
+
+bool LocalTime(std::time_t seconds, std::tm& out)
+{
+    return ::localtime_r(&seconds, &out) != nullptr;
+}
+
+// A Unix shared-memory segment outlives a crashed holder; an flock()ed file does
+// not: the kernel drops the lock with the last descriptor of the process.
+struct InstanceLock::Impl {
+    std::string key;
+    int fd = -1;
+};
+
+InstanceLock::InstanceLock(const std::string& key) : d(std::make_unique<Impl>())
+{
+    d->key = key;
+}
+
+InstanceLock::~InstanceLock()
+{
+    if (d->fd >= 0)
+        ::close(d->fd);
+}
+
+bool InstanceLock::TryAcquire()
+{
+    if (d->fd >= 0)
+        return true;
+    char folder[1024] = {};
+    if (os_get_config_path(folder, sizeof(folder) - 1, "OrbLauncher/run") <= 0)
+        return false;
+    if (!os_file_exists(folder) && os_mkdirs(folder) != MKDIR_SUCCESS)
+        return false;
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(d->key), QCryptographicHash::Sha1).toHex();
+    const std::string path = std::string(folder) + "/" + digest.toStdString() + ".lock";
+    // Close-on-exec: a game client started by the launcher must not keep the lock.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    d->fd = fd;
+    return true;
+}
+
+bool InstanceLock::IsHeld() const
+{
+    return d->fd >= 0;
+}
+
+} // namespace OrbPlatform

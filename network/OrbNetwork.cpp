@@ -1,0 +1,4 @@
+#include "OrbNetwork.h"
+
+OrbNetwork::OrbNetwork() = default;
+OrbNetwork::~OrbNetwork() = default;

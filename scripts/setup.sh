@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests, the benchmarks and the demo need.
+# Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+PKGS=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
+  qt6-webengine-dev qt6-webengine-dev-tools
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+  qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+  qml6-module-qt-labs-platform qml6-module-qtwebengine qml6-module-qtquick-dialogs
+  qml6-module-qttest qml6-module-qtquick-shapes qml6-module-qtqml-models
+  libqt6opengl6-dev libgl-dev libxkbcommon-dev
+  libquazip1-qt6-dev libobs-dev libssl-dev openssl
+  nginx-light tinyproxy microsocks curl unzip libarchive-tools
+  xvfb xauth fonts-noto-cjk python3
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Packaged services must not run on their own: the tests start their own copies on free ports.
+  for svc in nginx tinyproxy microsocks; do
+    $SUDO systemctl disable --now "$svc" >/dev/null 2>&1 || true
+    $SUDO service "$svc" stop >/dev/null 2>&1 || true
+  done
+fi
