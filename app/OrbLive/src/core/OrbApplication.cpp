@@ -3,6 +3,7 @@
 #include "ComponentRegister.h"
 #include "OrbLog.h"
 #include "SingleInstance.h"
+#include "platform/OrbPlatform.h"
 #include "services/OrbBackend.h"
 #include "services/OrbInstaller.h"
 #include "workflow/OrbLauncherManager.h"
@@ -61,8 +62,15 @@ int OrbLauncherMain(int argc, char** argv)
             exitCode = kStartupFailed;
         }
 
-        if (started)
-            exitCode = IsAlreadyRunning() ? 0 : app->exec();
+        if (started) {
+            if (IsAlreadyRunning()) {
+                ORB_LOG(OrbLogInfo, "another launcher for this game is running; leaving");
+            } else {
+                OrbPlatform::QuitOnTerminationRequest();
+                ORB_LOG(OrbLogInfo, "launcher started");
+                exitCode = app->exec();
+            }
+        }
     }
     app.reset();
     return exitCode;

@@ -20,6 +20,10 @@ bool IsDebuggerAttached();
 void WriteDebuggerText(const char* utf8);
 
 std::uint64_t CurrentThreadId();
+
+// Ends the application's event loop when the system asks the process to end
+// (Unix: SIGTERM, SIGINT, SIGHUP), so the components shut down in order.
+void QuitOnTerminationRequest();
 bool LocalTime(std::time_t seconds, std::tm& out);
 
 // A per-user, per-key token that at most one process holds at a time. It is

@@ -3,12 +3,15 @@
 #include <util/platform.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QCryptographicHash>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
@@ -40,6 +43,38 @@ void WriteDebuggerText(const char* utf8)
 std::uint64_t CurrentThreadId()
 {
     return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+}
+
+namespace {
+int g_terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_terminationPipe[1], &byte, 1);
+}
+} // namespace
+
+void QuitOnTerminationRequest()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || g_terminationPipe[0] >= 0)
+        return;
+    if (::pipe2(g_terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_terminationPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        char buffer[16];
+        while (::read(g_terminationPipe[0], buffer, sizeof(buffer)) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 bool LocalTime(std::time_t seconds, std::tm& out)

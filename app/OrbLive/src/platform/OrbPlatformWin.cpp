@@ -40,6 +40,10 @@ std::uint64_t CurrentThreadId()
     return static_cast<std::uint64_t>(::GetCurrentThreadId());
 }
 
+// Windows ends a GUI program through its windows (WM_CLOSE, WM_ENDSESSION),
+// which Qt already turns into an orderly quit.
+void QuitOnTerminationRequest() {}
+
 bool LocalTime(std::time_t seconds, std::tm& out)
 {
     return ::localtime_s(&out, &seconds) == 0;
