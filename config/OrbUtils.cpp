@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -153,8 +154,10 @@ int OrbUtils::extractNumber(const QString& text)
     const QRegularExpressionMatch match = digits.match(text);
     if (!match.hasMatch())
         return 0;
-    // A run beyond the int range converts to 0.
-    return match.captured(1).toInt(nullptr, 10) + 1;
+    // A run beyond the int range converts to 0; the top value itself has no
+    // successor and stays where it is rather than wrapping negative.
+    const int value = match.captured(1).toInt(nullptr, 10);
+    return value == std::numeric_limits<int>::max() ? value : value + 1;
 }
 
 QString OrbUtils::generateCodeVerifier()
