@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up the machine (Debian packages), builds, and runs every test headless.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+cd "$root/build"
+# Tests must never see a proxy from the environment they run in.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+export QT_QPA_PLATFORM=offscreen
+ctest --output-on-failure -j 2 --timeout 900
