@@ -5,8 +5,13 @@
 
 #include "OrbNetInterfaces.h"
 #include "OrbUtils.h"
+#include "OrbUtilsSettings.h"
+#include "TestHttpServer.h"
 
 #include <QNetworkInterface>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 #include <sys/statvfs.h>
 
@@ -67,6 +72,18 @@ QHostAddress mappedV4(quint8 n)
 }
 
 const QHostAddress kLoop4(QHostAddress::LocalHost);
+
+// The text every failed size lookup gives: -1 bytes in GiB with one decimal.
+const QString kNoSize = QStringLiteral("-0.0GB");
+
+// How the loopback server answers one case.
+struct Answer {
+    int status = 200;
+    QByteArray body;
+    QByteArray contentLength; // announced without sending a body; "none" omits the header
+    QByteArray location;
+    bool silent = false;      // accept, read the request, never answer
+};
 const QHostAddress kLoop6(QHostAddress::LocalHostIPv6);
 
 // Installs a made-up interface list for the lifetime of the object.
@@ -88,6 +105,8 @@ double availableGiB(const QString& path)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Answer)
+
 class tst_OrbUtils : public QObject {
     Q_OBJECT
 
@@ -108,6 +127,23 @@ private slots:
     void localIPAddress_data();
     void localIPAddress();
     void realInterfaces();
+
+    void initTestCase();
+    void init();
+    void cleanup();
+    void geolocationSettings();
+    void downloadFileSize_data();
+    void downloadFileSize();
+    void geolocation_data();
+    void geolocation();
+    void geolocationFromSeveralThreads();
+
+private:
+    orbtest::HttpReply replyFor(const Answer& a) const;
+    orbtest::TestHttpServer m_http;
+    orbtest::TestHttpServer m_https;
+    QMutex m_answerLock;
+    Answer m_answer;  // what both servers answer next; guarded by m_answerLock
 };
 
 void tst_OrbUtils::extractNumber_data()
@@ -379,6 +415,262 @@ void tst_OrbUtils::realInterfaces()
 
     const QString type = OrbUtils::getCurrentNetworkType();
     QVERIFY2(QStringList({"Wi-Fi", "Ethernet", "Type: Other", ""}).contains(type), qPrintable(type));
+}
+
+orbtest::HttpReply tst_OrbUtils::replyFor(const Answer& a) const
+{
+    orbtest::HttpReply rep;
+    rep.status = a.status;
+    rep.body = a.body;
+    rep.noResponse = a.silent;
+    if (!a.location.isEmpty())
+        rep.headers.append({"Location", a.location});
+    if (!a.contentLength.isEmpty()) {
+        // Announce a length without a body (the server sends none to HEAD);
+        // the connection then ends the response.
+        rep.omitLength = true;
+        if (a.contentLength != "none")
+            rep.headers.append({"Content-Length", a.contentLength});
+    }
+    return rep;
+}
+
+void tst_OrbUtils::initTestCase()
+{
+    orbtest::clearProxyEnv();
+    auto handler = [this](const orbtest::HttpRequest& req) {
+        QMutexLocker lock(&m_answerLock);
+        Answer a = m_answer;
+        if (req.path == "/target") {
+            // Where a redirect leads: the same answer, as a plain file.
+            a.location.clear();
+            a.status = 200;
+        }
+        return replyFor(a);
+    };
+    QVERIFY(m_http.start(handler));
+
+    QVERIFY2(QSslSocket::supportsSsl(), "Qt has no TLS backend: the HTTPS service cannot be served");
+    QTemporaryDir certDir;
+    QByteArray cert, key;
+    QVERIFY(orbtest::makeSelfSignedCert(certDir.path(), &cert, &key));
+    QVERIFY(m_https.startTls(cert, key, handler));
+    // Trust the throw-away certificate the way a real service's chain is trusted.
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.addCaCertificates(QSslCertificate::fromData(cert));
+    QSslConfiguration::setDefaultConfiguration(conf);
+}
+
+void tst_OrbUtils::init()
+{
+    // No test may ever reach the public services.
+    OrbUtilsSettings::setCountryService(QUrl(m_https.url()));
+    OrbUtilsSettings::setCountryCodeService(QUrl(m_http.url()));
+    OrbUtilsSettings::setRequestTimeoutMs(OrbUtilsSettings::kDefaultRequestTimeoutMs);
+    m_http.clearLog();
+    m_https.clearLog();
+}
+
+void tst_OrbUtils::cleanup()
+{
+    init();
+}
+
+void tst_OrbUtils::geolocationSettings()
+{
+    // Defaults only looked at, never contacted.
+    OrbUtilsSettings::restoreDefaults();
+    const QUrl country = OrbUtilsSettings::countryUrl();
+    const QUrl code = OrbUtilsSettings::countryCodeUrl();
+    init();
+    QCOMPARE(country.scheme(), QStringLiteral("https"));
+    QCOMPARE(country.path(), QStringLiteral("/json"));
+    QVERIFY(!country.host().isEmpty());
+    QCOMPARE(code.scheme(), QStringLiteral("http"));
+    QCOMPARE(code.path(), QStringLiteral("/json/"));
+    QVERIFY(!code.host().isEmpty());
+
+    // A service is its origin; the fixed path replaces any other.
+    OrbUtilsSettings::setCountryService(QUrl(QStringLiteral("http://127.0.0.1:1/other/path?q=1#f")));
+    QCOMPARE(OrbUtilsSettings::countryUrl(), QUrl(QStringLiteral("http://127.0.0.1:1/json")));
+    OrbUtilsSettings::setCountryCodeService(QUrl(QStringLiteral("http://127.0.0.1:2")));
+    QCOMPARE(OrbUtilsSettings::countryCodeUrl(), QUrl(QStringLiteral("http://127.0.0.1:2/json/")));
+    OrbUtilsSettings::setRequestTimeoutMs(-5);
+    QCOMPARE(OrbUtilsSettings::requestTimeoutMs(), 0);
+}
+
+void tst_OrbUtils::downloadFileSize_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("logged");  // pattern of the debug message, if any
+
+    auto announced = [](const QByteArray& length) {
+        Answer a;
+        a.contentLength = length;
+        return a;
+    };
+    Answer oneByte;
+    oneByte.body = "x";
+    Answer notFound;
+    notFound.status = 404;
+    notFound.body = "missing";
+    Answer failing;
+    failing.status = 500;
+    Answer redirect;
+    redirect.status = 302;
+    redirect.location = "/target";
+    redirect.contentLength = "1610612736";
+    Answer silent;
+    silent.silent = true;
+
+    const QString noLength = QStringLiteral("^Content-Length header is not available\\.$");
+    const QString error = QStringLiteral("^Error: .+");
+
+    QTest::newRow("1.5 GiB announced") << announced("1610612736") << "/game.zip" << true << 0 << "1.5GB" << "";
+    QTest::newRow("beyond 32 bits") << announced("107374182400") << "/game.zip" << true << 0 << "100.0GB" << "";
+    QTest::newRow("one byte") << oneByte << "/f" << true << 0 << "0.0GB" << "";
+    QTest::newRow("empty file") << Answer{} << "/f" << true << 0 << "0.0GB" << "";
+    QTest::newRow("rounds to one decimal") << announced("1127428916") << "/f" << true << 0 << "1.1GB" << "";
+    QTest::newRow("no Content-Length") << announced("none") << "/f" << true << 0 << kNoSize << noLength;
+    QTest::newRow("not found") << notFound << "/f" << true << 0 << kNoSize << error;
+    QTest::newRow("server error") << failing << "/f" << true << 0 << kNoSize << error;
+    QTest::newRow("redirect followed") << redirect << "/moved" << true << 0 << "1.5GB" << "";
+    QTest::newRow("unreachable") << Answer{} << "/f" << false << 0 << kNoSize << error;
+    QTest::newRow("silent server gives up") << silent << "/f" << true << 300 << kNoSize << error;
+}
+
+void tst_OrbUtils::downloadFileSize()
+{
+    QFETCH(Answer, answer);
+    QFETCH(QString, path);
+    QFETCH(bool, reachable);
+    QFETCH(int, timeoutMs);
+    QFETCH(QString, expected);
+    QFETCH(QString, logged);
+
+    {
+        QMutexLocker lock(&m_answerLock);
+        m_answer = answer;
+    }
+    if (timeoutMs > 0)
+        OrbUtilsSettings::setRequestTimeoutMs(timeoutMs);
+    const QString url = reachable
+        ? m_http.url(path)
+        : QStringLiteral("http://127.0.0.1:%1%2").arg(orbtest::freePort()).arg(path);
+    if (!logged.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(OrbUtils::getDownLoadFileSize(url), expected);
+    if (timeoutMs > 0)
+        QVERIFY(clock.elapsed() < 10000);
+
+    if (reachable) {
+        const QList<orbtest::HttpRequest> seen = m_http.requests();
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen.first().method, QByteArray("HEAD"));
+        QCOMPARE(QString::fromLatin1(seen.first().path), path);
+        QVERIFY(seen.first().body.isEmpty());
+    }
+}
+
+void tst_OrbUtils::geolocation_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<QString>("countryCode");
+
+    auto json = [](const QByteArray& body, int status = 200) {
+        Answer a;
+        a.status = status;
+        a.body = body;
+        return a;
+    };
+    const QByteArray good = R"({"ip":"127.0.0.1","country":"Germany","countryCode":"DE","city":"x"})";
+    Answer silent;
+    silent.silent = true;
+
+    QTest::newRow("good body") << json(good) << true << 0 << "Germany" << "DE";
+    QTest::newRow("utf-8 value") << json(QStringLiteral(R"({"country":"中国","countryCode":"CN"})").toUtf8())
+                                 << true << 0 << QStringLiteral("中国") << "CN";
+    QTest::newRow("missing key") << json(R"({"city":"Berlin"})") << true << 0 << "" << "";
+    QTest::newRow("not a string") << json(R"({"country":49,"countryCode":null})") << true << 0 << "" << "";
+    QTest::newRow("nested object") << json(R"({"country":{"name":"X"},"countryCode":["DE"]})") << true << 0
+                                   << "" << "";
+    QTest::newRow("not JSON") << json("<html>busy</html>") << true << 0 << "" << "";
+    QTest::newRow("array") << json(R"([{"country":"X","countryCode":"X"}])") << true << 0 << "" << "";
+    QTest::newRow("empty body") << json("") << true << 0 << "" << "";
+    QTest::newRow("server error") << json(good, 500) << true << 0 << "" << "";
+    QTest::newRow("rate limited") << json(good, 429) << true << 0 << "" << "";
+    QTest::newRow("unreachable") << json(good) << false << 0 << "" << "";
+    QTest::newRow("silent server gives up") << silent << true << 300 << "" << "";
+}
+
+void tst_OrbUtils::geolocation()
+{
+    QFETCH(Answer, answer);
+    QFETCH(bool, reachable);
+    QFETCH(int, timeoutMs);
+    QFETCH(QString, country);
+    QFETCH(QString, countryCode);
+
+    {
+        QMutexLocker lock(&m_answerLock);
+        m_answer = answer;
+    }
+    if (timeoutMs > 0)
+        OrbUtilsSettings::setRequestTimeoutMs(timeoutMs);
+    if (!reachable) {
+        const QUrl closed(QStringLiteral("http://127.0.0.1:%1").arg(orbtest::freePort()));
+        OrbUtilsSettings::setCountryService(closed);
+        OrbUtilsSettings::setCountryCodeService(closed);
+    }
+
+    QCOMPARE(OrbUtils::getCountryByIP(), country);
+    QCOMPARE(OrbUtils::getCountryCodeByIP(), countryCode);
+
+    if (reachable) {
+        // The country over HTTPS at "/json", the code over plain HTTP at "/json/".
+        QCOMPARE(m_https.count(), 1);
+        QCOMPARE(m_https.requests().first().method, QByteArray("GET"));
+        QCOMPARE(m_https.requests().first().target, QByteArray("/json"));
+        QCOMPARE(m_http.count(), 1);
+        QCOMPARE(m_http.requests().first().method, QByteArray("GET"));
+        QCOMPARE(m_http.requests().first().target, QByteArray("/json/"));
+    }
+}
+
+void tst_OrbUtils::geolocationFromSeveralThreads()
+{
+    {
+        QMutexLocker lock(&m_answerLock);
+        m_answer = Answer{};
+        m_answer.body = R"({"country":"Germany","countryCode":"DE"})";
+    }
+    QAtomicInt good;
+    QList<QThread*> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads << QThread::create([&good] {
+            for (int i = 0; i < 5; ++i) {
+                if (OrbUtils::getCountryCodeByIP() == QLatin1String("DE")
+                    && OrbUtils::getCountryByIP() == QLatin1String("Germany"))
+                    good.ref();
+            }
+        });
+        threads.last()->start();
+    }
+    for (QThread* t : threads) {
+        QVERIFY(t->wait(30000));
+        delete t;
+    }
+    QCOMPARE(good.loadRelaxed(), 20);
 }
 
 QTEST_GUILESS_MAIN(tst_OrbUtils)
