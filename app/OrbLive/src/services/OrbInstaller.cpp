@@ -1,8 +1,72 @@
 #include "OrbInstaller.h"
 
+#include "ZipExtractor.h"
 #include "core/ComponentRegistry.h"
+#include "core/OrbLog.h"
+
+#include <quazip/quazip.h>
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureInterface>
+#include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <mutex>
+
+namespace {
+
+QString captionFor(int type)
+{
+    switch (type) {
+    case IOrbArchieve::extractLauncher:
+        return QStringLiteral("启动器安装进度");
+    case IOrbArchieve::extractGame:
+        return QStringLiteral("游戏安装进度");
+    default:
+        return {};
+    }
+}
+
+bool validType(int type)
+{
+    return type == IOrbArchieve::extractLauncher || type == IOrbArchieve::extractGame;
+}
+
+Qt::CaseSensitivity pathCase()
+{
+#ifdef Q_OS_WIN
+    return Qt::CaseInsensitive;
+#else
+    return Qt::CaseSensitive;
+#endif
+}
+
+QString resolvedPath(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(path).absolutePath()) : canonical;
+}
+
+bool isLinkEntry(const QFileInfo& info)
+{
+    return info.isSymLink() || info.isJunction();
+}
+
+} // namespace
+
+// One extraction: the progress channel the watcher observes and the outcome the
+// task leaves for the GUI thread. Shared by both, owned by neither.
+struct OrbInstaller::Job {
+    QFutureInterface<QList<QString>> channel;
+    std::mutex mutex;
+    OrbExtractReport report;
+    int lastEmitted = 0; // GUI thread only
+};
 
 OrbInstaller::OrbInstaller(QObject* parent) : QObject(parent) {}
 
@@ -23,6 +87,14 @@ void OrbInstaller::Uninit()
 {
     m_cancelled->store(true);
     m_future.cancel();
+    // A running task stops within one buffer and rolls back; waiting here means
+    // nothing is still being written below the install folder once shutdown goes on.
+    // A task that has not started yet is cancelled and never runs.
+    for (QFuture<QList<QString>>& task : m_tasks) {
+        task.cancel();
+        task.waitForFinished();
+    }
+    m_tasks.clear();
 }
 
 std::string OrbInstaller::GetName()
@@ -30,22 +102,183 @@ std::string OrbInstaller::GetName()
     return "OrbInstaller";
 }
 
-// Extraction arrives with the installer work.
-bool OrbInstaller::extractEntry(QuaZip*, const QString&, const QString&)
+bool OrbInstaller::extractEntry(QuaZip* zip, const QString& fileName, const QString& destPath)
 {
-    return false;
+    if (!zip || zip->getMode() != QuaZip::mdUnzip)
+        return false;
+    if (!fileName.isEmpty() && !zip->setCurrentFile(fileName))
+        return false;
+    if (destPath.isEmpty())
+        return false;
+    // Called on its own there is no archive root: the entry's own folder is the
+    // boundary, so a link entry may only lead below it.
+    const bool isDir = destPath.endsWith(QLatin1Char('/'));
+    const QString clean = QDir::cleanPath(QDir(QDir::cleanPath(destPath)).absolutePath());
+    OrbZip::EntrySink sink(QFileInfo(clean).path());
+    OrbZip::Rollback created;
+    const OrbZip::EntryResult result =
+        sink.extractCurrent(zip, isDir ? clean + QLatin1Char('/') : clean, &created, {});
+    if (result.status != OrbZip::EntryStatus::Written)
+        qDebug() << "Entry not extracted:" << destPath << result.reason;
+    return result.status == OrbZip::EntryStatus::Written;
 }
 
-void OrbInstaller::extractDir(const QString&, const QString&, IOrbArchieve::extractType type)
+void OrbInstaller::extractDir(const QString& archivePath, const QString& destDir, IOrbArchieve::extractType type)
 {
     m_type = type;
+
+    auto job = std::make_shared<Job>();
+    job->channel.setProgressRange(0, 100);
+    job->channel.reportStarted();
+    job->report.type = type;
+    job->report.archivePath = archivePath;
+    job->report.destDir = destDir;
+
+    // Watch before the task can report anything, so no step is lost.
+    m_job = job;
+    m_watcher.setFuture(job->channel.future());
+
+    // The task holds the job and the cancellation flag, never the installer.
+    std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
+    const int runType = type;
+    m_future = QtConcurrent::run(QThreadPool::globalInstance(), [job, cancelled, archivePath, destDir, runType]() {
+        OrbZip::Hooks hooks;
+        hooks.progress = [&job](int value) { job->channel.setProgressValue(value); };
+        hooks.cancelled = [&cancelled] {
+            return cancelled->load() || QThread::currentThread()->isInterruptionRequested();
+        };
+        QList<QString> written;
+        OrbExtractReport report = OrbZip::extractArchive(archivePath, destDir, hooks, &written);
+        report.type = runType;
+        {
+            std::lock_guard<std::mutex> guard(job->mutex);
+            job->report = report;
+        }
+        job->channel.reportFinished();
+        return report.installed() ? written : QList<QString>();
+    });
+
+    for (int i = m_tasks.size() - 1; i >= 0; --i) {
+        if (m_tasks.at(i).isFinished())
+            m_tasks.removeAt(i);
+    }
+    m_tasks.append(m_future);
 }
 
-bool OrbInstaller::removeDirContents(const QString&)
+OrbExtractReport OrbInstaller::lastExtractReport() const
 {
+    return m_lastReport;
+}
+
+void OrbInstaller::onExtractDirProgressChanged(int progressValue)
+{
+    qDebug() << "Progress value changed";
+    // The channel repeats its current value when the watcher attaches; only
+    // steps the task actually made are passed on.
+    if (!m_job || progressValue <= m_job->lastEmitted)
+        return;
+    m_job->lastEmitted = progressValue;
+    if (validType(m_type))
+        emit sigProgressValue(progressValue, captionFor(m_type));
+}
+
+void OrbInstaller::onExtractDirFinished()
+{
+    qDebug() << "Task finished!";
+    if (m_job) {
+        std::lock_guard<std::mutex> guard(m_job->mutex);
+        m_lastReport = m_job->report;
+    }
+    const OrbExtractReport& report = m_lastReport;
+    switch (report.outcome) {
+    case OrbExtractReport::Complete:
+        ORB_LOG(300, "Extracted %d entries of %s", report.extractedCount, qUtf8Printable(report.archivePath));
+        break;
+    case OrbExtractReport::Partial:
+        ORB_LOG(200, "Extracted %d entries of %s, skipped %d unsafe entries", report.extractedCount,
+                qUtf8Printable(report.archivePath), int(report.skipped.size()));
+        break;
+    case OrbExtractReport::Failed:
+        ORB_LOG(100, "Extraction of %s failed at '%s': %s", qUtf8Printable(report.archivePath),
+                qUtf8Printable(report.failedEntry), qUtf8Printable(report.error));
+        break;
+    case OrbExtractReport::Cancelled:
+        ORB_LOG(200, "Extraction of %s cancelled", qUtf8Printable(report.archivePath));
+        break;
+    }
+
+    if (!validType(m_type))
+        return;
+    emit sigExtractReport(m_lastReport);
+    if (m_type == extractLauncher)
+        emit sigExtractLauncherFinish();
+    else
+        emit sigExtractGameFinished();
+}
+
+bool OrbInstaller::isProtectedFolder(const QString& path)
+{
+    const QString target = resolvedPath(path);
+    if (target.isEmpty() || QDir(target).isRoot())
+        return true;
+    const QString home = QDir::homePath();
+    const QStringList guarded = {
+        home,
+        QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+    };
+    const QString prefix = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
+    for (const QString& folder : guarded) {
+        if (folder.isEmpty())
+            continue;
+        const QString resolved = resolvedPath(folder);
+        if (resolved.compare(target, pathCase()) == 0 || resolved.startsWith(prefix, pathCase()))
+            return true;
+    }
     return false;
 }
 
-void OrbInstaller::onExtractDirFinished() {}
+bool OrbInstaller::removeDirContents(const QString& path)
+{
+    if (!QFileInfo(path).isDir()) {
+        qDebug() << "Directory does not exist:" << path;
+        return false;
+    }
+    // The game folder rule can land on such a folder when the install path
+    // happens to contain the game's name; emptying it would wipe the user's files.
+    if (isProtectedFolder(path)) {
+        qDebug() << "Refusing to empty protected folder:" << path;
+        return false;
+    }
 
-void OrbInstaller::onExtractDirProgressChanged(int) {}
+    const QFileInfoList entries = QDir(path).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
+                                                           QDir::DirsFirst | QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString entryPath = entry.absoluteFilePath();
+        if (isLinkEntry(entry)) {
+            // The link goes, what it points at stays. A Windows folder link or
+            // junction is removed like an empty folder, which never touches its target.
+            const bool removed = QFile::remove(entryPath) || (entry.isDir() && QDir().rmdir(entryPath));
+            if (!removed) {
+                qDebug() << "Failed to remove shortcut:" << entryPath;
+                return false;
+            }
+            qDebug() << "Removed shortcut:" << entryPath;
+        } else if (entry.isDir()) {
+            if (!removeDirContents(entryPath))
+                return false;
+            if (!QDir().rmdir(entryPath)) {
+                qDebug() << "Failed to remove directory:" << entryPath;
+                return false;
+            }
+            qDebug() << "Removed directory:" << entryPath;
+        } else {
+            if (!QFile::remove(entryPath)) {
+                qDebug() << "Failed to remove file:" << entryPath;
+                return false;
+            }
+            qDebug() << "Removed file:" << entryPath;
+        }
+    }
+    return true;
+}
