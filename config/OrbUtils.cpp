@@ -128,8 +128,10 @@ QString OrbUtils::getCurrentNetworkType()
             continue;
         qDebug().noquote() << "Interface:" << iface.humanReadableName;
         const QString name = iface.name.toLower();
+        // Windows names its adapters by kind ("wireless_32768", "ethernet_32769"),
+        // so the wireless prefix is what marks Wi-Fi there.
         if (name.startsWith(QLatin1String("wlan")) || name.contains(QLatin1String("wifi"))
-            || name.startsWith(QLatin1String("ath")))
+            || name.startsWith(QLatin1String("ath")) || name.startsWith(QLatin1String("wireless")))
             return QStringLiteral("Wi-Fi");
         if (name.startsWith(QLatin1String("eth")))
             return QStringLiteral("Ethernet");

@@ -292,6 +292,8 @@ void tst_OrbUtils::networkType_data()
     QTest::newRow("eth0") << Interfaces{iface("eth0", "UR")} << "Ethernet" << "eth0";
     QTest::newRow("Windows-style Ethernet name")
         << Interfaces{iface("ethernet_32769", "UR", {}, {}, "Ethernet 2")} << "Ethernet" << "Ethernet 2";
+    QTest::newRow("Windows-style wireless name")
+        << Interfaces{iface("wireless_32768", "UR", {}, {}, "Wi-Fi")} << "Wi-Fi" << "Wi-Fi";
     QTest::newRow("wifi beats eth") << Interfaces{iface("eth-wifi0", "UR")} << "Wi-Fi" << "eth-wifi0";
     QTest::newRow("wlan only as prefix") << Interfaces{iface("xwlan0", "UR")} << "Type: Other" << "xwlan0";
     QTest::newRow("ath only as prefix") << Interfaces{iface("path0", "UR")} << "Type: Other" << "path0";
