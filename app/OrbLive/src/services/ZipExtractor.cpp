@@ -3,6 +3,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
+#include <quazip/unzip.h>
 
 #include <QDebug>
 #include <QDir>
@@ -375,8 +376,9 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
         root += QLatin1Char('/');
 
     if (!zip.goToFirstFile()) {
-        report.error = zip.getZipError() != 0 ? QStringLiteral("cannot read the archive's directory")
-                                              : QStringLiteral("archive has no entries");
+        const int error = zip.getZipError();
+        report.error = error == 0 || error == UNZ_END_OF_LIST_OF_FILE ? QStringLiteral("archive has no entries")
+                                                                      : QStringLiteral("cannot read the archive's directory");
         zip.close();
         return report;
     }

@@ -1,0 +1,672 @@
+#include "services/OrbInstaller.h"
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <QtTest>
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace {
+
+constexpr quint32 kFile = 0100000;
+constexpr quint32 kDir = 0040000;
+constexpr quint32 kLink = 0120000;
+
+struct ZipEntry {
+    QString name;
+    QByteArray data;
+    quint32 mode = 0; // Unix type and permission bits; 0 = none stored (a Windows-made entry)
+    bool stored = false;
+    int repeat = 1; // data written this many times (large entries without large memory)
+};
+
+ZipEntry file(const QString& name, const QByteArray& data, quint32 perms = 0)
+{
+    return {name, data, perms ? (kFile | perms) : 0, false};
+}
+ZipEntry dir(const QString& name, quint32 perms = 0)
+{
+    return {name, {}, perms ? (kDir | perms) : 0, false};
+}
+ZipEntry lnkEntry(const QString& name, const QString& target, quint32 perms = 0777)
+{
+    return {name, QFile::encodeName(target), kLink | perms, false};
+}
+
+// Writes a real archive with QuaZip. The marker "<NUL>" in a name is patched
+// into "\0NUL>" afterwards (the writer takes names as C strings).
+bool writeZip(const QString& path, const QList<ZipEntry>& entries)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    for (const ZipEntry& e : entries) {
+        QuaZipNewInfo info(e.name);
+        info.externalAttr = e.mode << 16;
+        QuaZipFile out(&zip);
+        if (!out.open(QIODevice::WriteOnly, info, nullptr, 0, e.stored ? 0 : Z_DEFLATED, 1))
+            return false;
+        for (int i = 0; i < e.repeat; ++i) {
+            if (out.write(e.data) != e.data.size())
+                return false;
+        }
+        out.close();
+        if (out.getZipError() != 0)
+            return false;
+    }
+    zip.close();
+    if (zip.getZipError() != 0)
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    if (!bytes.contains("<NUL>"))
+        return true;
+    bytes.replace("<NUL>", QByteArray("\0NUL>", 5));
+    f.seek(0);
+    return f.write(bytes) == bytes.size();
+}
+
+// Everything below `folder` (without following links), except `skip`:
+// type, mode, size, link target and a content hash per path.
+QMap<QString, QString> snapshot(const QString& folder, const QString& skip = {})
+{
+    QMap<QString, QString> out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!skip.isEmpty() && (path == skip || path.startsWith(skip + "/")))
+            continue;
+        const QFileInfo info(path);
+        QString desc = QString::number(int(info.permissions()), 16);
+        if (info.isSymLink()) {
+            desc += " link " + info.symLinkTarget();
+        } else if (info.isDir()) {
+            desc += " dir";
+        } else {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            desc += " file " + QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
+        }
+        out.insert(path, desc);
+    }
+    return out;
+}
+
+// Owner, group and other bits; the "User" bits depend on who runs the test.
+QFile::Permissions modeOf(const QString& path)
+{
+    return QFileInfo(path).permissions() & ~QFile::Permissions(0x0700);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Run {
+    QList<int> progress;
+    QStringList captions;
+    QStringList order; // signals in arrival order: "report", "game", "launcher"
+    OrbExtractReport report;
+    OrbExtractReport lastReport; // what the installer's accessor gave afterwards
+};
+
+QStringList skippedNames(const OrbExtractReport& report)
+{
+    QStringList names;
+    for (const OrbSkippedEntry& s : report.skipped)
+        names << s.name;
+    return names;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ZipEntry)
+
+class tst_OrbInstaller : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void progressAndCompletion_data();
+    void progressAndCompletion();
+    void nothingToExtract_data();
+    void nothingToExtract();
+    void directoriesAndPermissions();
+    void reinstallOverPreviousInstall();
+    void checksumFailureRollsBack();
+    void hostileArchive_data();
+    void hostileArchive();
+    void extractEntryAlone();
+    void uninitCancelsRunningExtraction();
+    void taskOutlivesDestroyedInstaller();
+
+    void removeDirContents();
+    void removeDirContentsOfMissingFolder();
+    void protectedFolders_data();
+    void protectedFolders();
+    void removeDirContentsRefusesProtected();
+
+private:
+    // Runs one extraction to its end on a fresh installer.
+    Run extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type = IOrbArchieve::extractGame);
+    QString path(const QString& rel) const { return m_tmp->filePath(rel); }
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+};
+
+void tst_OrbInstaller::init()
+{
+    // Folder emptying is tried on HOME itself: only ever on the private one the
+    // test runner sets up, never on a real user's.
+    if (!QDir::homePath().contains(QStringLiteral("/orbtest.")))
+        QSKIP("needs the private HOME of the test runner (run through ctest)");
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    QVERIFY(QDir().mkpath(path("outside")));
+    QVERIFY(QDir().mkpath(path("dest")));
+    QFile outsideFile(path("outside/keep.txt"));
+    QVERIFY(outsideFile.open(QIODevice::WriteOnly));
+    outsideFile.write("precious");
+    outsideFile.close();
+    QVERIFY(QFile::setPermissions(path("outside/keep.txt"), QFile::ReadOwner | QFile::WriteOwner));
+}
+
+void tst_OrbInstaller::cleanup()
+{
+    // Undo restrictive modes archives may have left so the folder can go.
+    QDirIterator it(m_tmp->path(), QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QFile::setPermissions(it.next(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_tmp.reset();
+}
+
+Run tst_OrbInstaller::extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type)
+{
+    Run run;
+    OrbInstaller installer;
+    installer.Init();
+    connect(&installer, &OrbInstaller::sigProgressValue, this, [&run](int value, const QString& caption) {
+        run.progress << value;
+        run.captions << caption;
+    });
+    connect(&installer, &OrbInstaller::sigExtractReport, this, [&run](const OrbExtractReport& r) {
+        run.order << "report";
+        run.report = r;
+    });
+    connect(&installer, &OrbInstaller::sigExtractGameFinished, this, [&run] { run.order << "game"; });
+    connect(&installer, &OrbInstaller::sigExtractLauncherFinish, this, [&run] { run.order << "launcher"; });
+    QSignalSpy game(&installer, &OrbInstaller::sigExtractGameFinished);
+    QSignalSpy launcher(&installer, &OrbInstaller::sigExtractLauncherFinish);
+    installer.extractDir(archive, dest, type);
+    if (!(type == IOrbArchieve::extractGame ? game : launcher).wait(20000))
+        qWarning("no completion signal");
+    QTest::qWait(20); // a second completion would arrive here
+    run.lastReport = installer.lastExtractReport();
+    installer.Uninit();
+    return run;
+}
+
+// ---- extraction ------------------------------------------------------------
+
+void tst_OrbInstaller::progressAndCompletion_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QList<int>>("possible"); // values the task sets, in order
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QStringList>("skipped");
+
+    const QList<ZipEntry> three = {file("a.txt", "a"), file("b.txt", "bb"), file("c.txt", "ccc")};
+    QTest::newRow("three entries, game") << three << int(IOrbArchieve::extractGame) << QList<int>{33, 66, 100}
+                                         << int(OrbExtractReport::Complete) << QStringList();
+    QTest::newRow("three entries, launcher") << three << int(IOrbArchieve::extractLauncher)
+                                             << QList<int>{33, 66, 100} << int(OrbExtractReport::Complete)
+                                             << QStringList();
+    QTest::newRow("one entry") << QList<ZipEntry>{file("only.txt", "x")} << int(IOrbArchieve::extractGame)
+                               << QList<int>{100} << int(OrbExtractReport::Complete) << QStringList();
+    QTest::newRow("one of two climbs out")
+        << QList<ZipEntry>{file("../escape.txt", "x"), file("ok.txt", "y")} << int(IOrbArchieve::extractGame)
+        << QList<int>{50} << int(OrbExtractReport::Partial) << QStringList{"../escape.txt"};
+}
+
+void tst_OrbInstaller::progressAndCompletion()
+{
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(int, type);
+    QFETCH(QList<int>, possible);
+    QFETCH(int, outcome);
+    QFETCH(QStringList, skipped);
+
+    QVERIFY(writeZip(path("p.zip"), entries));
+    const Run run = extract(path("p.zip"), path("dest"), IOrbArchieve::extractType(type));
+
+    // Qt's future interface coalesces steps that come within 40 ms of each other;
+    // the first step always arrives, and so does the final 100.
+    QVERIFY(!run.progress.isEmpty());
+    QCOMPARE(run.progress.first(), possible.first());
+    QCOMPARE(run.progress.last(), possible.last());
+    int at = 0;
+    for (int value : run.progress) {
+        while (at < possible.size() && possible.at(at) != value)
+            ++at;
+        QVERIFY2(at < possible.size(), "progress value the task never set, or out of order");
+        ++at;
+    }
+    const QString caption = type == IOrbArchieve::extractGame ? QStringLiteral("游戏安装进度")
+                                                              : QStringLiteral("启动器安装进度");
+    for (const QString& c : run.captions)
+        QCOMPARE(c, caption);
+
+    const QString completion = type == IOrbArchieve::extractGame ? "game" : "launcher";
+    QCOMPARE(run.order, (QStringList{"report", completion}));
+    QCOMPARE(int(run.report.outcome), outcome);
+    QCOMPARE(run.lastReport.outcome, run.report.outcome);
+    QCOMPARE(skippedNames(run.report), skipped);
+    QCOMPARE(run.report.extractedCount, entries.size() - skipped.size());
+    QCOMPARE(run.report.entryCount, entries.size());
+    QVERIFY(run.report.installed());
+    QVERIFY(!QFile::exists(path("escape.txt")));
+    for (const ZipEntry& e : entries) {
+        if (!skipped.contains(e.name))
+            QCOMPARE(readFile(path("dest/") + e.name), e.data);
+    }
+}
+
+void tst_OrbInstaller::nothingToExtract_data()
+{
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("dest");
+    QTest::newRow("missing archive") << "missing.zip" << "dest/game";
+    QTest::newRow("archive without entries") << "empty.zip" << "dest/game";
+    QTest::newRow("not a zip") << "junk.zip" << "dest/game";
+    QTest::newRow("every entry unsafe") << "unsafe.zip" << "dest/game";
+    QTest::newRow("no destination folder") << "good.zip" << "";
+}
+
+void tst_OrbInstaller::nothingToExtract()
+{
+    QFETCH(QString, archive);
+    QFETCH(QString, dest);
+    QVERIFY(writeZip(path("empty.zip"), {}));
+    QVERIFY(writeZip(path("unsafe.zip"), {file("../a", "x"), file("/abs", "y")}));
+    QVERIFY(writeZip(path("good.zip"), {file("a.txt", "x")}));
+    QFile junk(path("junk.zip"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("this is not an archive");
+    junk.close();
+
+    const QString destPath = dest.isEmpty() ? QString() : path(dest);
+    const Run run = extract(path(archive), destPath);
+    QVERIFY(run.progress.isEmpty());
+    QCOMPARE(run.order, (QStringList{"report", "game"}));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    QVERIFY(!run.report.installed());
+    QVERIFY(!run.report.error.isEmpty());
+    QVERIFY(!QFileInfo::exists(path("dest/game"))); // a failed run leaves no folder behind
+    QVERIFY(!QFileInfo::exists(QDir::currentPath() + "/a.txt"));
+    if (QFile::exists(path(archive)))
+        QVERIFY(QFileInfo(path(archive)).size() > 0); // the package is never touched
+}
+
+void tst_OrbInstaller::directoriesAndPermissions()
+{
+    QVERIFY(writeZip(path("d.zip"), {
+                                        dir("a/b/c/", 0750),
+                                        file("a/b/c/run.sh", "#!/bin/sh\n", 0755),
+                                        file("a/readonly.txt", "r", 0444),
+                                        dir("plain/"),
+                                        file("deep/er/file.txt", "no folder entries before me"),
+                                    }));
+    const Run run = extract(path("d.zip"), path("dest"));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Complete);
+
+    const QFileInfo c(path("dest/a/b/c"));
+    QVERIFY(c.isDir());
+    QCOMPARE(modeOf(c.filePath()),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
+    QVERIFY(QFileInfo(path("dest/a/b/c/run.sh")).isExecutable());
+    QVERIFY(QFileInfo(path("dest/a/b/c/run.sh")).permissions().testFlag(QFile::ExeOther));
+    QCOMPARE(modeOf(path("dest/a/readonly.txt")), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    QVERIFY(QFileInfo(path("dest/plain")).isDir());
+    QCOMPARE(readFile(path("dest/deep/er/file.txt")), QByteArray("no folder entries before me"));
+}
+
+void tst_OrbInstaller::reinstallOverPreviousInstall()
+{
+    QVERIFY(writeZip(path("r.zip"), {file("lib/libgame.so.1", "v1"), lnkEntry("lib/libgame.so", "libgame.so.1"),
+                                     file("game", "bin")}));
+    QCOMPARE(extract(path("r.zip"), path("dest")).report.outcome, OrbExtractReport::Complete);
+    QVERIFY(writeZip(path("r.zip"), {file("lib/libgame.so.2", "v2"), lnkEntry("lib/libgame.so", "libgame.so.2"),
+                                     file("game", "bin2")}));
+    const Run second = extract(path("r.zip"), path("dest"));
+    QCOMPARE(second.report.outcome, OrbExtractReport::Complete);
+    QCOMPARE(QFileInfo(path("dest/lib/libgame.so")).symLinkTarget(), path("dest/lib/libgame.so.2"));
+    QCOMPARE(readFile(path("dest/lib/libgame.so")), QByteArray("v2"));
+    QCOMPARE(readFile(path("dest/game")), QByteArray("bin2"));
+}
+
+void tst_OrbInstaller::checksumFailureRollsBack()
+{
+    // Stored entries keep their bytes verbatim, so flipping one breaks only the CRC.
+    ZipEntry bad = file("later/bad.bin", "GOODDATA-GOODDATA");
+    bad.stored = true;
+    QVERIFY(writeZip(path("c.zip"), {file("first.txt", "1"), dir("sub/"), file("sub/second.txt", "2"), bad,
+                                     file("never.txt", "3")}));
+    {
+        QFile f(path("c.zip"));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        QVERIFY(bytes.contains("GOODDATA-GOODDATA"));
+        bytes.replace("GOODDATA-GOODDATA", "GOODDATA-BADDATA!");
+        f.seek(0);
+        f.write(bytes);
+    }
+    // What was there before the run is not the run's to remove.
+    QVERIFY(QDir().mkpath(path("dest/sub")));
+    QFile before(path("dest/sub/mine.txt"));
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.close();
+    const qint64 archiveSize = QFileInfo(path("c.zip")).size();
+
+    const Run run = extract(path("c.zip"), path("dest"));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    QCOMPARE(run.report.failedEntry, QString("later/bad.bin"));
+    QVERIFY(!run.report.installed());
+    QCOMPARE(run.order, (QStringList{"report", "game"}));
+    QVERIFY(!run.progress.isEmpty());
+    QVERIFY(run.progress.last() <= 60); // three of five entries were written before the failure
+
+    QVERIFY(!QFileInfo::exists(path("dest/later/bad.bin")));
+    QVERIFY(!QFileInfo::exists(path("dest/later")));
+    QVERIFY(!QFileInfo::exists(path("dest/first.txt")));
+    QVERIFY(!QFileInfo::exists(path("dest/sub/second.txt")));
+    QVERIFY(!QFileInfo::exists(path("dest/never.txt")));
+    QVERIFY(QFileInfo::exists(path("dest/sub/mine.txt")));
+    QCOMPARE(QFileInfo(path("c.zip")).size(), archiveSize);
+}
+
+void tst_OrbInstaller::hostileArchive_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<QString>("plantedLink"); // a link already in the destination, to "outside"
+    QTest::addColumn<QStringList>("skipped");
+    QTest::addColumn<QStringList>("written"); // must exist below the destination afterwards
+
+    // "@OUT@" stands for the absolute path of the outside folder.
+    QTest::newRow("climbing names")
+        << QList<ZipEntry>{file("../escape.txt", "x"), file("a/../../escape2.txt", "x"), file("a/../fine.txt", "y")}
+        << QString() << QStringList{"../escape.txt", "a/../../escape2.txt"} << QStringList{"fine.txt"};
+    QTest::newRow("absolute names") << QList<ZipEntry>{file("@OUT@/abs.txt", "x"), file("//server/share/x", "x"),
+                                                       file("ok.txt", "y")}
+                                    << QString() << QStringList{"@OUT@/abs.txt", "//server/share/x"}
+                                    << QStringList{"ok.txt"};
+    QTest::newRow("backslashes") << QList<ZipEntry>{file("..\\escape.txt", "x"), file("sub\\file.txt", "x"),
+                                                    file("ok.txt", "y")}
+                                 << QString() << QStringList{"..\\escape.txt", "sub\\file.txt"}
+                                 << QStringList{"ok.txt"};
+    QTest::newRow("drive letters") << QList<ZipEntry>{file("C:/escape.txt", "x"), file("C:escape.txt", "x"),
+                                                      file("sub/D:/x", "x"), file("ok.txt", "y")}
+                                   << QString() << QStringList{"C:/escape.txt", "C:escape.txt", "sub/D:/x"}
+                                   << QStringList{"ok.txt"};
+    QTest::newRow("NUL byte") << QList<ZipEntry>{file("evil<NUL>/../../escape.txt", "x"), file("ok.txt", "y")}
+                              << QString() << QStringList{QString("evil") + QChar(0) + "NUL>/../../escape.txt"}
+                              << QStringList{"ok.txt"};
+    QTest::newRow("absolute link, then a write through it")
+        << QList<ZipEntry>{lnkEntry("lnk", "@OUT@"), file("lnk/payload", "x")} << QString() << QStringList{"lnk"}
+        << QStringList{"lnk/payload"};
+    QTest::newRow("climbing link, then a write through it")
+        << QList<ZipEntry>{dir("sub/"), lnkEntry("sub/lnk", "../../outside"), file("sub/lnk/payload", "x"),
+                           file("ok.txt", "y")}
+        << QString() << QStringList{"sub/lnk"} << QStringList{"ok.txt", "sub/lnk/payload"};
+    QTest::newRow("link inside, then a write through it")
+        << QList<ZipEntry>{dir("real/"), lnkEntry("alias", "real"), file("alias/payload", "x")} << QString()
+        << QStringList{"alias/payload"} << QStringList{"alias", "real"};
+    QTest::newRow("link climbing after a name")
+        << QList<ZipEntry>{lnkEntry("self", "."), lnkEntry("esc", "self/.."), dir("a/"), lnkEntry("a/up", "../a/../.."),
+                           file("ok.txt", "y")}
+        << QString() << QStringList{"esc", "a/up"} << QStringList{"self", "ok.txt"};
+    QTest::newRow("link through a planted link") << QList<ZipEntry>{lnkEntry("x", "planted/keep.txt"), file("ok.txt", "y")}
+                                                 << QString("planted") << QStringList{"x"} << QStringList{"ok.txt"};
+    QTest::newRow("writes through a planted link")
+        << QList<ZipEntry>{file("planted/keep.txt", "overwritten"), file("planted/new.txt", "x"),
+                           dir("planted/sub/"), file("ok.txt", "y")}
+        << QString("planted") << QStringList{"planted/keep.txt", "planted/new.txt", "planted/sub/"}
+        << QStringList{"ok.txt"};
+    QTest::newRow("entry named like a planted link")
+        << QList<ZipEntry>{file("planted", "replaced", 0777), dir("planted/", 0777), file("ok.txt", "y")}
+        << QString("planted") << QStringList{"planted", "planted/"} << QStringList{"ok.txt"};
+    QTest::newRow("link entry carrying permissions")
+        << QList<ZipEntry>{file("target.txt", "t", 0600), lnkEntry("perm", "target.txt", 0777),
+                           lnkEntry("permout", "@OUT@/keep.txt", 0777)}
+        << QString() << QStringList{"permout"} << QStringList{"target.txt", "perm"};
+}
+
+void tst_OrbInstaller::hostileArchive()
+{
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(QString, plantedLink);
+    QFETCH(QStringList, skipped);
+    QFETCH(QStringList, written);
+
+    const QString out = path("outside");
+    for (ZipEntry& e : entries) {
+        e.name.replace("@OUT@", out);
+        e.data.replace("@OUT@", QFile::encodeName(out));
+    }
+    for (QString& s : skipped)
+        s.replace("@OUT@", out);
+    if (!plantedLink.isEmpty())
+        QVERIFY(QFile::link(out, path("dest/") + plantedLink));
+    QVERIFY(writeZip(path("h.zip"), entries));
+    const QMap<QString, QString> before = snapshot(m_tmp->path(), path("dest"));
+
+    const Run run = extract(path("h.zip"), path("dest"));
+
+    QCOMPARE(snapshot(m_tmp->path(), path("dest")), before);
+    QCOMPARE(run.report.outcome, OrbExtractReport::Partial);
+    QCOMPARE(skippedNames(run.report), skipped);
+    for (const OrbSkippedEntry& s : run.report.skipped)
+        QVERIFY(!s.reason.isEmpty());
+    for (const QString& w : written)
+        QVERIFY2(QFileInfo(path("dest/") + w).exists() || QFileInfo(path("dest/") + w).isSymLink(), qPrintable(w));
+    // Nothing written below the destination may lead out of it.
+    QDirIterator it(path("dest"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString target = QDir::cleanPath(info.symLinkTarget());
+        if (info.isSymLink() && info.fileName() != plantedLink)
+            QVERIFY2(target == path("dest") || target.startsWith(path("dest/")), qPrintable(info.filePath()));
+    }
+    // Link modes never reach the link's target.
+    if (QFileInfo::exists(path("dest/target.txt")))
+        QCOMPARE(modeOf(path("dest/target.txt")), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void tst_OrbInstaller::extractEntryAlone()
+{
+    QVERIFY(writeZip(path("e.zip"), {file("one.txt", "1"), lnkEntry("out", "../outside"), file("two.txt", "2")}));
+    QuaZip zip(path("e.zip"));
+    OrbInstaller installer;
+    QVERIFY(!installer.extractEntry(&zip, "one.txt", path("dest/one.txt"))); // not open yet
+    QVERIFY(zip.open(QuaZip::mdUnzip));
+    QVERIFY(installer.extractEntry(&zip, "two.txt", path("dest/x/two.txt")));
+    QCOMPARE(readFile(path("dest/x/two.txt")), QByteArray("2"));
+    QVERIFY(zip.goToFirstFile());
+    QVERIFY(installer.extractEntry(&zip, QString(), path("dest/first.txt")));
+    QCOMPARE(readFile(path("dest/first.txt")), QByteArray("1"));
+    QVERIFY(!installer.extractEntry(&zip, "out", path("dest/out")));
+    QVERIFY(!QFileInfo(path("dest/out")).isSymLink());
+    QVERIFY(!installer.extractEntry(&zip, "missing", path("dest/missing")));
+}
+
+namespace {
+// Enough data that extraction is still busy when the test reacts to its first step.
+QList<ZipEntry> slowArchive()
+{
+    ZipEntry big = file("big/zeros.bin", QByteArray(1024 * 1024, '\0'));
+    big.repeat = 256;
+    return {file("small.txt", "s"), big, file("after.txt", "a")};
+}
+} // namespace
+
+void tst_OrbInstaller::uninitCancelsRunningExtraction()
+{
+    QVERIFY(writeZip(path("slow.zip"), slowArchive()));
+    auto installer = std::make_unique<OrbInstaller>();
+    installer->Init();
+    QSignalSpy progress(installer.get(), &OrbInstaller::sigProgressValue);
+    QList<OrbExtractReport> reports;
+    connect(installer.get(), &OrbInstaller::sigExtractReport, this,
+            [&reports](const OrbExtractReport& r) { reports << r; });
+    installer->extractDir(path("slow.zip"), path("dest/game"), IOrbArchieve::extractGame);
+    QVERIFY(progress.wait(20000));
+    QCOMPARE(progress.first().first().toInt(), 33);
+
+    installer->Uninit();
+    // Uninit returns once the task has stopped and taken its files back.
+    QVERIFY(!QFileInfo::exists(path("dest/game/small.txt")));
+    QVERIFY(!QFileInfo::exists(path("dest/game/big/zeros.bin")));
+    QVERIFY(!QFileInfo::exists(path("dest/game")));
+    QTRY_COMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().outcome, OrbExtractReport::Cancelled);
+    QVERIFY(!reports.first().installed());
+    installer.reset();
+    QTest::qWait(20);
+    QVERIFY(QFileInfo::exists(path("slow.zip")));
+}
+
+void tst_OrbInstaller::taskOutlivesDestroyedInstaller()
+{
+    QVERIFY(writeZip(path("slow.zip"), slowArchive()));
+    auto installer = std::make_unique<OrbInstaller>();
+    installer->Init();
+    QSignalSpy progress(installer.get(), &OrbInstaller::sigProgressValue);
+    installer->extractDir(path("slow.zip"), path("dest/game"), IOrbArchieve::extractGame);
+    QVERIFY(progress.wait(20000));
+    // Destroyed mid-run without Uninit: the task owns everything it touches and finishes on its own.
+    installer.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("dest/game/after.txt")), 60000);
+    QCOMPARE(QFileInfo(path("dest/game/big/zeros.bin")).size(), qint64(256 * 1024 * 1024));
+}
+
+// ---- folder emptying ---------------------------------------------------------
+
+namespace {
+QStringList g_messages;
+void collectMessages(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    g_messages << text;
+}
+} // namespace
+
+void tst_OrbInstaller::removeDirContents()
+{
+    const QString d = path("dest");
+    QVERIFY(QDir().mkpath(d + "/sub/inner"));
+    for (const QString& f : {d + "/a.txt", d + "/b.txt", d + "/sub/inner/c.txt"}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(path("outside"), d + "/link"));
+    QVERIFY(QFile::link(path("outside/keep.txt"), d + "/filelink"));
+    const QMap<QString, QString> outside = snapshot(path("outside"));
+
+    OrbInstaller installer;
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectMessages);
+    const bool ok = installer.removeDirContents(d);
+    qInstallMessageHandler(previous);
+
+    QVERIFY(ok);
+    QVERIFY(QFileInfo(d).isDir());
+    QVERIFY(QDir(d).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    QCOMPARE(snapshot(path("outside")), outside);
+    const QStringList expected = {
+        QString("Removed shortcut: \"%1/link\"").arg(d),
+        QString("Removed file: \"%1/sub/inner/c.txt\"").arg(d),
+        QString("Removed directory: \"%1/sub/inner\"").arg(d),
+        QString("Removed directory: \"%1/sub\"").arg(d),
+        QString("Removed file: \"%1/a.txt\"").arg(d),
+        QString("Removed file: \"%1/b.txt\"").arg(d),
+        QString("Removed shortcut: \"%1/filelink\"").arg(d),
+    };
+    QCOMPARE(g_messages, expected);
+}
+
+void tst_OrbInstaller::removeDirContentsOfMissingFolder()
+{
+    OrbInstaller installer;
+    QFile plain(path("plain.txt"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QString("Directory does not exist: \"%1\"").arg(path("nope"))));
+    QVERIFY(!installer.removeDirContents(path("nope")));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QString("Directory does not exist: \"%1\"").arg(path("plain.txt"))));
+    QVERIFY(!installer.removeDirContents(path("plain.txt")));
+    QVERIFY(QFile::exists(path("plain.txt")));
+}
+
+void tst_OrbInstaller::protectedFolders_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("isProtected");
+    const QString home = QDir::homePath();
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QTest::newRow("filesystem root") << QDir::rootPath() << true;
+    QTest::newRow("root, spelled oddly") << "/./tmp/.." << true;
+    QTest::newRow("home") << home << true;
+    QTest::newRow("home with trailing slash") << home + "/" << true;
+    QTest::newRow("documents") << docs << true;
+    QTest::newRow("parent of home") << QFileInfo(home).path() << true;
+    QTest::newRow("link to home") << "@TMP@/homelink" << true;
+    QTest::newRow("folder in home") << home + "/Games/MyGame" << false;
+    QTest::newRow("folder in documents") << docs + "/MyGame" << false;
+    QTest::newRow("temporary folder") << "@TMP@/dest" << false;
+}
+
+void tst_OrbInstaller::protectedFolders()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, isProtected);
+    // The test runs with a private HOME; make sure that is what we are looking at.
+    QVERIFY(!QDir::homePath().isEmpty());
+    QVERIFY(QDir::homePath() != QDir::rootPath());
+    QVERIFY(QFile::link(QDir::homePath(), path("homelink")));
+    QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/MyGame"));
+    QVERIFY(QDir().mkpath(QDir::homePath() + "/Games/MyGame"));
+    folder.replace("@TMP@", m_tmp->path());
+    QCOMPARE(OrbInstaller::isProtectedFolder(folder), isProtected);
+}
+
+void tst_OrbInstaller::removeDirContentsRefusesProtected()
+{
+    const QString home = QDir::homePath();
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QVERIFY(QDir().mkpath(docs));
+    for (const QString& f : {home + "/profile.txt", docs + "/letter.txt"}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    OrbInstaller installer;
+    QVERIFY(!installer.removeDirContents(home));
+    QVERIFY(!installer.removeDirContents(docs));
+    QVERIFY(!installer.removeDirContents(QFileInfo(home).path()));
+    QVERIFY(QFile::exists(home + "/profile.txt"));
+    QVERIFY(QFile::exists(docs + "/letter.txt"));
+}
+
+QTEST_GUILESS_MAIN(tst_OrbInstaller)
+#include "tst_orbinstaller.moc"
