@@ -1,10 +1,39 @@
 #pragma once
 
+#include "OrbDnsResolver.h"
+#include "OrbNetConfig.h"
+#include "OrbNetRequest.h"
+#include "OrbNetResponse.h"
 #include "OrbNetworkExport.h"
 
-// Placeholder facade; the engine lands with the network core.
+#include <memory>
+#include <string>
+
+class OrbNetworkPrivate;
+
+// Entry point of the network library. Owns the worker thread "OrbNetwork thread" on
+// which every transfer and every callback runs. All methods may be called from any
+// thread except that Init and the destructor must not run on the worker thread.
 class ORBNETWORK_EXPORT OrbNetwork {
 public:
     OrbNetwork();
     virtual ~OrbNetwork();
+    OrbNetwork(const OrbNetwork&) = delete;
+    OrbNetwork& operator=(const OrbNetwork&) = delete;
+
+    // Once, before any request. A request made before Init initialises with DefaultNetConfig.
+    void Init(const OrbNetConfig& config);
+    // Replaces the DNS seam; only before Init.
+    void SetDnsResolver(std::shared_ptr<IOrbDnsResolver> resolver);
+
+    std::shared_ptr<OrbNetResponse> Do(const OrbNetRequest& request);
+    std::shared_ptr<OrbNetResponse> Get(const std::string& url);
+    std::shared_ptr<OrbNetResponse> Post(const std::string& url, const std::string& body,
+                                         const std::string& contentType);
+    std::shared_ptr<OrbNetResponse> Post(const std::string& url, const unsigned char* data, int len,
+                                         const std::string& contentType);
+
+private:
+    void ensureInit();
+    OrbNetworkPrivate* d;
 };

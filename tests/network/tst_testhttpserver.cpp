@@ -85,6 +85,26 @@ private slots:
         QCOMPARE(refused->error(), QNetworkReply::ConnectionRefusedError);
     }
 
+    void tls()
+    {
+        QTemporaryDir dir;
+        QByteArray cert, key;
+        QVERIFY(makeSelfSignedCert(dir.path(), &cert, &key));
+        TestHttpServer srv;
+        QVERIFY(srv.startTls(cert, key, [](const HttpRequest&) { HttpReply r; r.body = "tls"; return r; }));
+        QNetworkAccessManager nam;
+        QNetworkRequest req{QUrl(srv.url("/t"))};
+        QSslConfiguration c = req.sslConfiguration();
+        c.setPeerVerifyMode(QSslSocket::VerifyNone);
+        req.setSslConfiguration(c);
+        std::unique_ptr<QNetworkReply> r(nam.get(req));
+        QEventLoop loop;
+        connect(r.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCOMPARE(r->error(), QNetworkReply::NoError);
+        QCOMPARE(r->readAll(), QByteArray("tls"));
+    }
+
     void proxies()
     {
         TestHttpServer srv;

@@ -1,0 +1,36 @@
+#pragma once
+// Helpers shared by the network tests: engines that never send DNS off this machine.
+
+#include "OrbNetwork.h"
+#include "TestHttpServer.h"
+
+#include <memory>
+
+namespace nettest {
+
+// Both resolvers on loopback: a name lookup fails at once on this machine.
+inline OrbNetConfig loopbackConfig()
+{
+    OrbNetConfig c;
+    c.SetResolvers("127.0.0.1", "127.0.0.1").SetLookupTimeout(1000).SetUserAgent("OrbTest").SetTimeout(10);
+    return c;
+}
+
+inline std::unique_ptr<OrbNetwork> makeEngine(const OrbNetConfig& c = loopbackConfig())
+{
+    auto n = std::make_unique<OrbNetwork>();
+    n->Init(c);
+    return n;
+}
+
+// A plain 200 answer for probes, the handler's answer for everything else.
+inline orbtest::HttpHandler withProbes(orbtest::HttpHandler h)
+{
+    return [h](const orbtest::HttpRequest& r) {
+        if (r.method == "OPTIONS")
+            return orbtest::HttpReply();
+        return h(r);
+    };
+}
+
+} // namespace nettest
