@@ -1,0 +1,47 @@
+#pragma once
+
+#include "OrbNetConfig.h"
+#include "OrbNetRequest.h"
+#include "OrbNetworkExport.h"
+
+#include <string>
+
+struct OrbNetDownloadReqPrivate;
+
+// What to download and where: a GET request, the local file (UTF-8 path) and an
+// optional byte range. Moved-from objects are empty: setters do nothing and getters
+// return neutral values.
+class ORBNETWORK_EXPORT OrbNetDownloadReq {
+public:
+    OrbNetDownloadReq(const OrbNetConfig& config = DefaultNetConfig);
+    OrbNetDownloadReq(const std::string& url, const std::string& path, const OrbNetConfig& config);
+    OrbNetDownloadReq(const OrbNetDownloadReq& other);
+    OrbNetDownloadReq(OrbNetDownloadReq&& other) noexcept;
+    virtual ~OrbNetDownloadReq();
+    void operator=(const OrbNetDownloadReq& other);
+    void operator=(OrbNetDownloadReq&& other) noexcept;
+
+    std::string Url() const;
+    OrbNetDownloadReq& SetUrl(const std::string& url);
+    std::string Path() const;
+    OrbNetDownloadReq& SetPath(const std::string& path);
+
+    // A negative start or length switches the range off (the values are kept);
+    // a length of 0 means up to the end of the resource.
+    OrbNetDownloadReq& SetRange(long long start, long long length);
+    // False, and nothing written, while the range is off.
+    bool GetRange(long long& start, long long& length) const;
+
+    int Timeout() const;
+    OrbNetDownloadReq& SetTimeout(int seconds);
+    int RetryCount() const;
+    OrbNetDownloadReq& SetRetryCount(int count);
+
+    // The request to send: the stored one plus, with the range on, its Range header.
+    OrbNetRequest GetRuquest() const;
+
+    bool IsEmpty() const { return d == nullptr; }
+
+private:
+    OrbNetDownloadReqPrivate* d;
+};
