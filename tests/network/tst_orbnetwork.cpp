@@ -45,6 +45,15 @@ HttpReply okBody(const QByteArray& body)
     return r;
 }
 
+HttpReply slowBody()
+{
+    HttpReply r;
+    r.body = "slow";
+    r.chunkSize = 2;
+    r.chunkDelayMs = 20;
+    return r;
+}
+
 HttpReply stalled()
 {
     HttpReply r;
@@ -244,7 +253,12 @@ private slots:
     void syncFromManyThreads()
     {
         TestHttpServer srv;
-        QVERIFY(srv.start(withProbes([](const HttpRequest& r) { return okBody(r.query); })));
+        QVERIFY(srv.start(withProbes([](const HttpRequest& r) {
+            HttpReply rep = slowBody();
+            rep.body = r.query;
+            rep.chunkSize = 2;
+            return rep;
+        })));
         auto net = makeEngine();
         std::mutex lock;
         std::set<int> ids;
@@ -298,7 +312,8 @@ private slots:
     void closeRacesCompletion()
     {
         TestHttpServer srv;
-        QVERIFY(srv.start(withProbes([](const HttpRequest&) { return okBody("r"); })));
+        // A short pause mid-body keeps completion behind the caller's Async.
+        QVERIFY(srv.start(withProbes([](const HttpRequest&) { return slowBody(); })));
         auto net = makeEngine();
         QVERIFY(net->Get(srv.url("/warm").toStdString())->Sync(nullptr));
         for (int i = 0; i < 40; ++i) {

@@ -1,0 +1,525 @@
+// Downloads through the engine against real loopback servers: the Range header forms,
+// resume and open modes, progress over the whole file, servers that ignore or botch
+// ranges, cut and stalled transfers, close, failing writes, and nginx as the package server.
+#include "NetTestUtil.h"
+#include "OrbNetDownload.h"
+#include "OrbNetDownload_p.h"
+#include "OrbNetDownloadSink.h"
+#include "OrbNetworkPrivate.h"
+#include <QThread>
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+#include <mutex>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace orbtest;
+using nettest::makeEngine;
+using nettest::withProbes;
+
+namespace {
+
+QByteArray content(int size, quint32 seed = 7)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    QRandomGenerator g(seed);
+    for (int i = 0; i < size; ++i)
+        b[i] = char(g.bounded(256));
+    return b;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(data), qint64(data.size()));
+}
+
+// What a download reported, collected on the worker thread.
+struct Watch {
+    std::mutex lock;
+    std::vector<std::pair<long long, long long>> progress;
+    std::atomic<int> finishes{0};
+    int error = -1;
+    QByteArray fileAtFinish;
+    bool finishedAtFinish = false;
+
+    std::vector<std::pair<long long, long long>> reports()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return progress;
+    }
+};
+
+bool attach(const std::shared_ptr<OrbNetDownload>& dl, const std::shared_ptr<Watch>& w, const QString& path)
+{
+    return dl->Async(
+        [w, path](const std::shared_ptr<OrbNetDownload>& d) {
+            std::lock_guard<std::mutex> l(w->lock);
+            w->error = d->Error();
+            w->fileAtFinish = readAll(path);
+            w->finishedAtFinish = d->IsFinish();
+            ++w->finishes;
+        },
+        [w](const std::shared_ptr<OrbNetDownload>&, long long off, long long tot) {
+            std::lock_guard<std::mutex> l(w->lock);
+            w->progress.emplace_back(off, tot);
+        });
+}
+
+OrbNetDownloadReq request(const QString& url, const QString& path)
+{
+    OrbNetDownloadReq r(url.toStdString(), path.toStdString(), nettest::loopbackConfig());
+    r.SetTimeout(5);
+    return r;
+}
+
+// The server modes a test can pick with the "mode" query value.
+HttpReply serve(const HttpRequest& r, const QByteArray& full)
+{
+    const QByteArray mode = r.query;
+    if (mode == "ignore-range") {  // whole body, status 200, whatever was asked
+        HttpReply rep;
+        rep.body = full;
+        rep.chunkSize = 4096;
+        return rep;
+    }
+    if (mode == "wrong-range") {  // 206 from byte 0 whatever was asked
+        HttpReply rep;
+        rep.status = 206;
+        rep.body = full;
+        rep.headers.append(qMakePair(QByteArray("Content-Range"),
+                                     "bytes 0-" + QByteArray::number(full.size() - 1) + "/" + QByteArray::number(full.size())));
+        return rep;
+    }
+    if (mode == "wrong-total") {  // 416 that claims another size
+        HttpReply rep;
+        rep.status = 416;
+        rep.headers.append(qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(full.size() + 1)));
+        return rep;
+    }
+    if (mode == "missing") {
+        HttpReply rep;
+        rep.status = 404;
+        rep.body = "<html>not here</html>";
+        return rep;
+    }
+    HttpReply rep = HttpReply::ranged(r, full);
+    if (mode == "drop")
+        rep.dropAfter = rep.body.size() / 2;
+    if (mode == "stall")
+        rep.stallAfter = rep.body.size() / 2;
+    if (mode == "slow") {
+        rep.chunkSize = 8192;
+        rep.chunkDelayMs = 20;
+    }
+    return rep;
+}
+
+struct Scratch {
+    OrbNetworkPrivate* d;
+    QThread* t;
+    Scratch() {
+        t = new QThread; d = new OrbNetworkPrivate(nettest::loopbackConfig()); d->thread = t; d->moveToThread(t);
+        QObject::connect(t, &QThread::finished, d, &QObject::deleteLater); t->start();
+        QMetaObject::invokeMethod(d, &OrbNetworkPrivate::onThreadId, Qt::BlockingQueuedConnection);
+    }
+    ~Scratch() { t->quit(); t->wait(); delete t; }
+    std::shared_ptr<OrbNetDownload> Download(const OrbNetDownloadReq& r, bool resume) { return OrbNetDownloadPrivate::Start(d, d->NextId(), r, resume); }
+};
+std::unique_ptr<Scratch> makeScratch() { return std::make_unique<Scratch>(); }
+
+} // namespace
+
+class tst_OrbNetDownload : public QObject {
+    Q_OBJECT
+
+    const QByteArray m_full = content(300000);
+    TestHttpServer m_srv;
+    std::unique_ptr<Scratch> m_net;
+
+    QString url(const char* mode = "") const
+    {
+        return m_srv.url(QStringLiteral("/pkg.zip")) + (*mode ? QStringLiteral("?") + mode : QString());
+    }
+    // The Range header of the last request the server saw ("<none>" when it had none).
+    QByteArray lastRange() const
+    {
+        const auto reqs = m_srv.requests();
+        for (int i = reqs.size() - 1; i >= 0; --i)
+            if (reqs[i].method == "GET")
+                return reqs[i].headers.value("range", "<none>");
+        return "<no request>";
+    }
+
+private slots:
+    void initTestCase()
+    {
+        clearProxyEnv();
+        const QByteArray full = m_full;
+        QVERIFY(m_srv.start(withProbes([full](const HttpRequest& r) { return serve(r, full); })));
+        m_net = makeScratch();
+    }
+    void cleanupTestCase()
+    {
+        m_net.reset();
+        m_srv.stop();
+    }
+
+    void requestRange_data()
+    {
+        QTest::addColumn<qlonglong>("start");
+        QTest::addColumn<qlonglong>("length");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("bounded") << 100LL << 50LL << true << "bytes=100-149";
+        QTest::newRow("to the end") << 100LL << 0LL << true << "bytes=100-";
+        QTest::newRow("negative start: off") << -1LL << 10LL << false << "";
+        QTest::newRow("negative length: off") << 5LL << -1LL << false << "";
+    }
+    void requestRange()
+    {
+        QFETCH(qlonglong, start);
+        QFETCH(qlonglong, length);
+        QFETCH(bool, on);
+        QFETCH(QString, header);
+        OrbNetDownloadReq r("http://127.0.0.1:1/a", "/x/y", DefaultNetConfig);
+        r.SetRange(7, 3).SetRange(start, length);
+        long long s = -5, l = -5;
+        QCOMPARE(r.GetRange(s, l), on);
+        QCOMPARE(s, on ? start : -5LL);
+        QCOMPARE(l, on ? length : -5LL);
+        std::string value;
+        QCOMPARE(r.GetRuquest().GetHeader("Range", value), on);
+        QCOMPARE(QString::fromStdString(value), header);
+        QCOMPARE(r.GetRuquest().Method(), HttpGet);
+    }
+
+    void requestFields()
+    {
+        OrbNetDownloadReq r("http://127.0.0.1:81/p?b=2&a=1", "/tmp/f", DefaultNetConfig);
+        QCOMPARE(r.Url(), std::string("http://127.0.0.1:81/p?a=1&b=2"));
+        QCOMPARE(r.Path(), std::string("/tmp/f"));
+        QCOMPARE(r.Timeout(), DefaultNetConfig.Timeout());
+        r.SetRetryCount(3).SetTimeout(11);
+        QCOMPARE(r.RetryCount(), 3);
+        QCOMPARE(r.Timeout(), 11);
+        OrbNetDownloadReq copy(r);
+        r.SetPath("/other").SetRange(1, 2).SetUrl("http://127.0.0.1/q");
+        long long s, l;
+        QVERIFY(!copy.GetRange(s, l));
+        QCOMPARE(copy.Path(), std::string("/tmp/f"));
+        QCOMPARE(copy.Url(), std::string("http://127.0.0.1:81/p?a=1&b=2"));
+        OrbNetDownloadReq moved(std::move(r));
+        QVERIFY(r.IsEmpty());
+        QCOMPARE(r.Path(), std::string());
+        QCOMPARE(moved.Path(), std::string("/other"));
+    }
+
+    // Resume and open modes against a server that honours ranges: the header sent, what the
+    // file holds at the finish callback, and progress counted over the whole file on resume.
+    void modes_data()
+    {
+        QTest::addColumn<int>("existing");   // -1 no file, else bytes of the right content already there
+        QTest::addColumn<bool>("garbage");   // the existing bytes are not the content
+        QTest::addColumn<bool>("resume");
+        QTest::addColumn<qlonglong>("rangeStart");  // caller range, -1 none
+        QTest::addColumn<qlonglong>("rangeLength");
+        QTest::addColumn<QByteArray>("sentRange");
+        QTest::addColumn<qlonglong>("firstAtLeast");  // lowest first progress offset
+        QTest::addColumn<qlonglong>("lastOffset");
+        QTest::addColumn<qlonglong>("lastTotal");
+        QTest::addColumn<int>("expectFile");  // 0 whole content, 1 garbage + range, 2 the existing file
+
+        const qlonglong n = 300000;
+        QTest::newRow("resume without file: created, no Range")
+            << -1 << false << true << -1LL << 0LL << QByteArray("<none>") << 0LL << n << n << 0;
+        QTest::newRow("resume an empty file: bytes=0-")
+            << 0 << false << true << -1LL << 0LL << QByteArray("bytes=0-") << 0LL << n << n << 0;
+        QTest::newRow("resume a partial file: whole-file progress")
+            << 120000 << false << true << -1LL << 0LL << QByteArray("bytes=120000-") << 120000LL << n << n << 0;
+        QTest::newRow("resume replaces the caller's range")
+            << 1000 << false << true << 5LL << 10LL << QByteArray("bytes=1000-") << 1000LL << n << n << 0;
+        QTest::newRow("no resume rewrites an existing file")
+            << 5000 << true << false << -1LL << 0LL << QByteArray("<none>") << 0LL << n << n << 0;
+        QTest::newRow("caller range appends, progress of the transfer")
+            << 10 << true << false << 100LL << 50LL << QByteArray("bytes=100-149") << 0LL << 50LL << 50LL << 1;
+        QTest::newRow("complete file: 416 counts as done")
+            << 300000 << false << true << -1LL << 0LL << QByteArray("bytes=300000-") << -1LL << -1LL << -1LL << 2;
+    }
+    void modes()
+    {
+        QFETCH(int, existing);
+        QFETCH(bool, garbage);
+        QFETCH(bool, resume);
+        QFETCH(qlonglong, rangeStart);
+        QFETCH(qlonglong, rangeLength);
+        QFETCH(QByteArray, sentRange);
+        QFETCH(qlonglong, firstAtLeast);
+        QFETCH(qlonglong, lastOffset);
+        QFETCH(qlonglong, lastTotal);
+        QFETCH(int, expectFile);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        const QByteArray before = existing < 0 ? QByteArray() : (garbage ? QByteArray(existing, 'g') : m_full.left(existing));
+        if (existing >= 0)
+            writeFile(path, before);
+        OrbNetDownloadReq req = request(url(), path);
+        if (rangeStart >= 0)
+            req.SetRange(rangeStart, rangeLength);
+        auto dl = m_net->Download(req, resume);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+        QCOMPARE(w->error, 0);
+        QVERIFY(w->finishedAtFinish);
+        QCOMPARE(lastRange(), sentRange);
+        const QByteArray want = expectFile == 0 ? m_full
+                              : expectFile == 1 ? before + m_full.mid(rangeStart, rangeLength)
+                                                : before;
+        QCOMPARE(w->fileAtFinish.size(), want.size());
+        QVERIFY(w->fileAtFinish == want);
+        const auto reports = w->reports();
+        if (lastOffset < 0) {
+            QVERIFY(reports.empty());  // nothing of a 416 body counts as the file's progress
+        } else {
+            QVERIFY(!reports.empty());
+            QVERIFY(reports.front().first >= firstAtLeast);
+            QCOMPARE(reports.back().first, lastOffset);
+            QCOMPARE(reports.back().second, lastTotal);
+        }
+        QVERIFY(dl->IsFinish());
+        QVERIFY(dl->Cost() >= 0);
+        QCOMPARE(dl->GetReq().Url(), req.Url());
+        // A registration after the end calls nothing and reports the outcome.
+        bool called = false;
+        QVERIFY(dl->Async([&](const std::shared_ptr<OrbNetDownload>&) { called = true; }, nullptr));
+        QVERIFY(!called);
+    }
+
+    // Servers that botch the exchange: the file must never be corrupted, and a later
+    // resume against a sound server must complete it.
+    void faults_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<int>("error");       // -1: any non-zero
+        QTest::addColumn<int>("fileAtMost");  // -1: exactly the existing bytes
+        QTest::addColumn<bool>("wholeAfter"); // the file is the whole content straight away
+
+        QTest::newRow("range ignored: start over from 0") << QByteArray("ignore-range") << 100000 << 0 << 300000 << true;
+        QTest::newRow("206 from the wrong offset") << QByteArray("wrong-range") << 100000 << int(OrbDownloadBadReply) << -1 << false;
+        QTest::newRow("416 with another total") << QByteArray("wrong-total") << 300000 << 299 << -1 << false;
+        QTest::newRow("error page") << QByteArray("missing") << 100000 << 203 << -1 << false;
+        QTest::newRow("connection dropped mid-body") << QByteArray("drop") << 100000 << -1 << 299999 << false;
+        QTest::newRow("stalled mid-body") << QByteArray("stall") << 100000 << -1 << 299999 << false;
+    }
+    void faults()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, existing);
+        QFETCH(int, error);
+        QFETCH(int, fileAtMost);
+        QFETCH(bool, wholeAfter);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        writeFile(path, m_full.left(existing));
+        OrbNetDownloadReq req = request(url(mode.constData()), path);
+        req.SetTimeout(1);
+        auto dl = m_net->Download(req, true);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+        if (error < 0)
+            QVERIFY(w->error != 0);
+        else
+            QCOMPARE(w->error, error);
+        QCOMPARE(int(dl->Error()), w->error);
+        const QByteArray got = w->fileAtFinish;
+        if (fileAtMost < 0) {
+            QVERIFY(got == m_full.left(existing));
+        } else {
+            QVERIFY(got.size() <= fileAtMost);
+            QVERIFY(got == m_full.left(got.size()));  // a clean prefix, never a splice
+        }
+        if (mode == "ignore-range") {
+            const auto reports = w->reports();
+            QVERIFY(!reports.empty());
+            QVERIFY(reports.front().first < existing);  // progress restarted from 0
+            QCOMPARE(reports.back(), std::make_pair(300000LL, 300000LL));
+        }
+        if (wholeAfter)
+            return;
+        // Resume against the sound server completes the file.
+        if (existing == m_full.size())
+            return;  // nothing left to fetch
+        auto again = m_net->Download(request(url(), path), true);
+        auto w2 = std::make_shared<Watch>();
+        QVERIFY(attach(again, w2, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 10000);
+        QCOMPARE(w2->error, 0);
+        QVERIFY(readAll(path) == m_full);
+    }
+
+    void closeKeepsPartialFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        auto dl = m_net->Download(request(url("slow"), path), true);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->reports().empty() && w->reports().back().first > 0, 10000);
+        dl->Close();
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+        QCOMPARE(w->error, int(NetClosed));
+        QCOMPARE(int(dl->Error()), int(NetClosed));
+        QVERIFY(w->fileAtFinish.size() > 0 && w->fileAtFinish.size() < m_full.size());
+        QVERIFY(w->fileAtFinish == m_full.left(w->fileAtFinish.size()));
+        QCOMPARE(w->finishes.load(), 1);
+
+        auto again = m_net->Download(request(url(), path), true);
+        auto w2 = std::make_shared<Watch>();
+        QVERIFY(attach(again, w2, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 10000);
+        QCOMPARE(w2->error, 0);
+        QVERIFY(readAll(path) == m_full);
+    }
+
+    void closeBeforeDispatch()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        auto dl = m_net->Download(request(url(), path), false);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        dl->Close();
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+        QCOMPARE(w->error, int(NetClosed));
+        QVERIFY(dl->IsFinish());
+    }
+
+    void unopenableFile()
+    {
+        QTemporaryDir dir;
+        const int before = m_srv.count("GET");
+        auto dl = m_net->Download(request(url(), dir.filePath("no/such/dir/pkg.zip")), true);
+        QCOMPARE(int(dl->Error()), int(NetFileOpenFailed));
+        QVERIFY(dl->IsFinish());
+        QCOMPARE(dl->Cost(), 0);
+        bool called = false;
+        QVERIFY(!dl->Async([&](const std::shared_ptr<OrbNetDownload>&) { called = true; },
+                           [&](const std::shared_ptr<OrbNetDownload>&, long long, long long) { called = true; }));
+        dl->Close();
+        QTest::qWait(100);
+        QVERIFY(!called);
+        QCOMPARE(m_srv.count("GET"), before);
+    }
+
+    // A write beyond the file size limit ends the download with an error; the file keeps
+    // what was written and a later resume completes it.
+    void failedWriteEndsWithError()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        writeFile(path, m_full.left(1000));
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto* prev = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = old;
+        lim.rlim_cur = 100000;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &lim), 0);
+        auto dl = m_net->Download(request(url(), path), true);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, prev);
+        QCOMPARE(w->error, int(OrbDownloadFileWriteFailed));
+        QVERIFY(w->fileAtFinish == m_full.left(100000));
+
+        auto again = m_net->Download(request(url(), path), true);
+        auto w2 = std::make_shared<Watch>();
+        QVERIFY(attach(again, w2, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 10000);
+        QCOMPARE(w2->error, 0);
+        QVERIFY(readAll(path) == m_full);
+    }
+
+    void droppedHandleKeepsRunning()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        auto w = std::make_shared<Watch>();
+        {
+            auto dl = m_net->Download(request(url("slow"), path), false);
+            QVERIFY(attach(dl, w, path));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 15000);
+        QCOMPARE(w->error, 0);
+        QVERIFY(w->fileAtFinish == m_full);
+    }
+
+    // An engine torn down mid-transfer calls nothing more, and the handle ends closed with
+    // its file closed.
+    void engineGoneMidTransfer()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        auto net = makeScratch();
+        auto dl = net->Download(request(url("slow"), path), false);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(dl, w, path));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->reports().empty(), 10000);
+        net.reset();
+        QCOMPARE(w->finishes.load(), 0);
+        QVERIFY(dl->IsFinish());
+        QCOMPARE(int(dl->Error()), int(NetClosed));
+        const QByteArray got = readAll(path);
+        QVERIFY(got == m_full.left(got.size()));
+    }
+
+    // nginx as the package server: its own Range handling for resume and for a complete file.
+    void nginxResume()
+    {
+        QTemporaryDir root;
+        const QByteArray big = content(3 * 1024 * 1024, 11);
+        writeFile(root.filePath("game.zip"), big);
+        ExternalDaemon nginx;
+        const quint16 port = freePort();
+        QVERIFY2(startNginx(nginx, port, root.path()), nginx.output().constData());
+        const QString u = QStringLiteral("http://127.0.0.1:%1/game.zip").arg(port);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game.zip");
+        for (int cut : {0, 1, 1234567, 3 * 1024 * 1024 - 1, 3 * 1024 * 1024}) {
+            writeFile(path, big.left(cut));
+            auto dl = m_net->Download(request(u, path), true);
+            auto w = std::make_shared<Watch>();
+            QVERIFY(attach(dl, w, path));
+            QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 10000);
+            QCOMPARE(w->error, 0);
+            QVERIFY2(w->fileAtFinish == big, qPrintable(QString::number(cut)));
+            const auto reports = w->reports();
+            if (cut < big.size()) {
+                QVERIFY(!reports.empty());
+                QCOMPARE(reports.back(), std::make_pair(qlonglong(big.size()), qlonglong(big.size())));
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_OrbNetDownload)
+#include "tst_orbnetdownload.moc"
