@@ -121,6 +121,7 @@ bool buildArchive(const QString& path, int count, qint64 total, qint64* largest)
 Measure measure(const std::string& rusage, const std::string& resultFile, const std::vector<std::string>& args)
 {
     Measure m;
+    std::fflush(nullptr);
     std::string cmd = rusage + " " + resultFile;
     for (const std::string& a : args)
         cmd += " '" + a + "'";
