@@ -565,6 +565,36 @@ private slots:
         QCOMPARE(r->probeLatencySum, 0);
     }
 
+    void refreshAddsAddressesAndKeepsStatistics()
+    {
+        Rig rig;
+        rig.answer("re.test", {"127.0.0.2"});
+        const int first = rig.request("re.test", 443, ProxyAuto);
+        rig.finishProbes(allOk());
+        rig.sel.ReportData(first);
+        QVERIFY(rig.sel.ReportFinished(first));
+        OrbHostParser* p = rig.sel.Parser("re.test", 443);
+        OrbNetRouteStatus* known = p->Route("127.0.0.2", 1);
+        QCOMPARE(known->requestSamplesTotal, 1);
+        QCOMPARE(rig.resolver->calls, 2);
+        // The name now has a second address; the periodic refresh resolves and probes again.
+        rig.answer("re.test", {"127.0.0.3", "127.0.0.2"});
+        p->onUpdate();
+        QCOMPARE(rig.resolver->calls, 4);
+        QCOMPARE(int(p->Routes().size()), 2);
+        QCOMPARE(p->Route("127.0.0.2", 1), known);
+        QCOMPARE(known->requestSamplesTotal, 1);
+        QCOMPARE(int(rig.engine.probes.size()), 2);
+        // Probes of that pass that never end are reported once they leave their window.
+        rig.now += OrbNetIPSelector::kProbeWindowMs;
+        const int later = rig.request("re.test", 443, ProxyAuto);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[OrbNetwork\\]: probe have not been freed, id=\\d+$"));
+        rig.sel.ReportData(later);
+        QVERIFY(rig.sel.ReportFinished(later));
+        QCOMPARE(int(known->probeRecords.size()), 1);  // the finished one expired, the open one is kept
+        QCOMPARE(known->probeSamples, 0);
+    }
+
     void probeAnswers()
     {
         Rig rig;

@@ -105,6 +105,42 @@ private slots:
         QVERIFY(r2->Sync(nullptr));
     }
 
+    void submissionRoutingInfo_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("no-scheme-no-port") << "//h.test/x" << "" << "h.test" << 443;
+        QTest::newRow("https-default") << "https://h.test/" << "https" << "h.test" << 443;
+        QTest::newRow("http-default") << "http://h.test/" << "http" << "h.test" << 80;
+        QTest::newRow("explicit-port") << "http://h.test:8080/" << "http" << "h.test" << 8080;
+    }
+    void submissionRoutingInfo()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, scheme);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        // An engine that was never started: submission only, nothing is dispatched.
+        OrbNetworkPrivate eng{OrbNetConfig()};
+        QSignalSpy spy(&eng, &OrbNetworkPrivate::sigHttpDo);
+        OrbNetRequest req(OrbNetConfig{});
+        req.SetUrl(url.toStdString(), false).SetRetryCount(4).SetProxy(ProxySystem, std::string(), 0);
+        auto r = eng.Submit(eng.NextId(), req);
+        QCOMPARE(spy.count(), 1);
+        const auto info = spy.first().first().value<HttpInfoForSelector>();
+        QCOMPARE(info.id, r->Id());
+        QCOMPARE(info.scheme, scheme);
+        QCOMPARE(info.host, host);
+        QCOMPARE(info.port, port);
+        QCOMPARE(info.retry, 4);
+        QCOMPARE(int(info.mode), int(ProxySystem));
+        QVERIFY(info.status == nullptr);
+        QVERIFY(!r->IsStart());
+        QCOMPARE(int(r->SelectMode()), int(ProxyDirect));  // until dispatched
+    }
+
     void headerRules_data()
     {
         QTest::addColumn<int>("method");
