@@ -9,3 +9,7 @@ cd "$root/build"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export QT_QPA_PLATFORM=offscreen
 ctest --output-on-failure -j 2 --timeout 900
+# The network engine's tests once more under AddressSanitizer with leak checks (own build folder).
+if [ "${ORB_SKIP_ASAN:-0}" != "1" ]; then
+  bash "$root/tests/network/run-asan.sh"
+fi
