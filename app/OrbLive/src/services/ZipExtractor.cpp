@@ -289,10 +289,10 @@ EntryResult EntrySink::extractCurrent(QuaZip* zip, const QString& destPath, Roll
             return skipped(problem);
         if (!makeDirs(parentOf(path), rollback))
             return failed(QStringLiteral("cannot create the folder"));
-        // An earlier link at this place (a previous installation) is replaced;
-        // only the link itself goes, never what it points at.
-        if (existingIsLink && !QFile::remove(path))
-            return failed(QStringLiteral("cannot replace the existing link"));
+        // A link or file at this place (a previous installation) is replaced;
+        // a link goes as such, never what it points at. A folder stays and fails the link.
+        if ((existingIsLink || (existing.exists() && !existing.isDir())) && !QFile::remove(path))
+            return failed(QStringLiteral("cannot replace the existing file"));
         // Link entries carry mode bits too; chmod would reach the target, so none are applied.
         if (!QFile::link(target, path))
             return failed(QStringLiteral("cannot create the link"));
@@ -393,6 +393,17 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
     }
     report.entryCount = count;
 
+    // The package may lie inside the destination (download and install folder
+    // chosen alike); an entry of the same name must not overwrite it while it is read.
+    const QFileInfo archiveInfo(archivePath);
+    const QString archiveCanonical = archiveInfo.canonicalFilePath();
+    auto isTheArchive = [&](const QString& dest) {
+        if (QFileInfo(dest).fileName().compare(archiveInfo.fileName(), Qt::CaseInsensitive) != 0)
+            return false;
+        const QString canonical = QFileInfo(dest).canonicalFilePath();
+        return !canonical.isEmpty() && canonical == archiveCanonical;
+    };
+
     EntrySink sink(root);
     Rollback rollback;
     QList<QString> paths;
@@ -418,6 +429,8 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
         const QString name = zip.getCurrentFileName();
         QString reason = nameProblem(name);
         const QString dest = reason.isEmpty() ? sink.destinationFor(name, &reason) : QString();
+        if (reason.isEmpty() && isTheArchive(dest))
+            reason = QStringLiteral("would overwrite the package being extracted");
         if (reason.isEmpty()) {
             const EntryResult result = sink.extractCurrent(&zip, dest, &rollback, hooks.cancelled);
             if (result.status == EntryStatus::Failed) {
