@@ -34,7 +34,10 @@ void OrbNetwork::Init(const OrbNetConfig& config)
     }
     d->config = config;
     QObject::connect(d, &OrbNetworkPrivate::sigThreadId, d, &OrbNetworkPrivate::onThreadId, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(d, &OrbNetworkPrivate::onThreadId, Qt::BlockingQueuedConnection);
+    if (QThread::currentThread() == d->thread)
+        d->onThreadId();  // a blocking hop to our own thread would never return
+    else
+        QMetaObject::invokeMethod(d, &OrbNetworkPrivate::onThreadId, Qt::BlockingQueuedConnection);
     d->initialised.store(true);
 }
 

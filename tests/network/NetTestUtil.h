@@ -4,6 +4,7 @@
 #include "OrbNetwork.h"
 #include "TestHttpServer.h"
 
+#include <atomic>
 #include <memory>
 
 namespace nettest {
@@ -16,9 +17,22 @@ inline OrbNetConfig loopbackConfig()
     return c;
 }
 
-inline std::unique_ptr<OrbNetwork> makeEngine(const OrbNetConfig& c = loopbackConfig())
+// Answers every lookup with a failure at once and counts the questions; nothing is sent.
+class NoDns : public IOrbDnsResolver {
+public:
+    std::atomic<int> calls{0};
+    void Lookup(const QString&, int, QObject*, Done done) override
+    {
+        ++calls;
+        done(false, {});
+    }
+};
+
+inline std::unique_ptr<OrbNetwork> makeEngine(const OrbNetConfig& c = loopbackConfig(),
+                                              std::shared_ptr<IOrbDnsResolver> dns = std::make_shared<NoDns>())
 {
     auto n = std::make_unique<OrbNetwork>();
+    n->SetDnsResolver(std::move(dns));
     n->Init(c);
     return n;
 }

@@ -74,7 +74,8 @@ private slots:
     {
         TestHttpServer srv;
         QVERIFY(srv.start(withProbes([](const HttpRequest&) { return okBody("hello"); })));
-        auto net = makeEngine();
+        auto dns = std::make_shared<nettest::NoDns>();
+        auto net = makeEngine(loopbackConfig(), dns);
         auto r = net->Get(srv.url("/a?x=1").toStdString());
         QCOMPARE(r->Id(), 1);
         std::atomic<int> progressCalls{0};
@@ -91,6 +92,7 @@ private slots:
         QCOMPARE(int(r->SelectMode()), int(ProxyDirect));
         QVERIFY(r->Cost() >= 0);
         QVERIFY(progressCalls.load() > 0);
+        QCOMPARE(dns->calls.load(), 0);  // an IPv4 literal is never looked up
         // The route was probed with OPTIONS and the probe's own user agent before the GET.
         const auto reqs = srv.requests();
         QCOMPARE(reqs.size(), 2);
