@@ -93,7 +93,7 @@ HttpReply serve(const HttpRequest& r, const QByteArray& full)
         HttpReply rep;
         rep.body = full;
         rep.chunkSize = 16384;
-        rep.chunkDelayMs = 5;
+        rep.chunkDelayMs = 25;  // slower than the transport's progress choke
         return rep;
     }
     if (mode == "wrong-range") {  // 206 from byte 0 whatever was asked
@@ -359,7 +359,6 @@ private slots:
         if (mode == "ignore-range") {
             const auto reports = w->reports();
             QVERIFY(!reports.empty());
-            for (auto& r : reports) qInfo("%lld %lld", r.first, r.second);
             QVERIFY(reports.front().first < existing);  // progress restarted from 0
             QCOMPARE(reports.back(), std::make_pair(300000LL, 300000LL));
         }

@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace orbtest;
 
 namespace {
