@@ -148,6 +148,7 @@ void OrbHostParser::ProbeAllRoutes()
             targets.push_back(r);
     m_probesSent = int(targets.size());
     m_probesDone = 0;
+    const int pass = ++m_pass;
     for (OrbNetRouteStatus* r : targets) {
         auto* s = new OrbNetReqStatus;
         s->kind = 0;
@@ -156,8 +157,10 @@ void OrbHostParser::ProbeAllRoutes()
         s->listed = true;
         r->probeRecords.push_back(s);
         QPointer<OrbHostParser> self(this);
-        m_selector->SendProbe(s, [self](OrbNetReqStatus* st) {
-            if (self)
+        m_selector->SendProbe(s, [self, pass](OrbNetReqStatus* st) {
+            // A result of an earlier, overlapped pass still counts in the route's
+            // statistics (the selector did that) but not towards this pass's end.
+            if (self && pass == self->m_pass)
                 self->ProbeFinished(st);
         });
     }

@@ -65,6 +65,7 @@ private:
     bool m_reported[2] = {false, false};
     int m_probesSent = 0;
     int m_probesDone = 0;
+    int m_pass = 0;
     OrbNetRouteStatus* m_selectedRoute = nullptr;
     std::map<std::string, std::map<int, OrbNetRouteStatus*>> m_addresses;
     std::list<std::pair<ProxyMode, OrbNetReqStatus*>> m_pending;

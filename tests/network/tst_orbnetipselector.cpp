@@ -595,6 +595,32 @@ private slots:
         QCOMPARE(known->probeSamples, 0);
     }
 
+    void overlappingPassesEndByTheirOwnProbes()
+    {
+        Rig rig;
+        rig.answer("ov.test", {"127.0.0.2", "127.0.0.3"});
+        rig.sel.onProbe("https", "ov.test", 443, 700);
+        rig.finishProbes(allOk());
+        QVERIFY(rig.engine.answers.count(700));
+        OrbHostParser* p = rig.sel.Parser("ov.test", 443);
+        // A probe asks for a pass; a refresh starts another before the first ends.
+        rig.sel.onProbe("https", "ov.test", 443, 701);
+        auto firstPass = std::move(rig.engine.probes);
+        rig.engine.probes.clear();
+        p->ProbeAllRoutes();
+        QCOMPARE(int(rig.engine.probes.size()), 2);
+        // Late results of the first pass do not end the second one.
+        auto secondPass = std::move(rig.engine.probes);
+        rig.engine.probes = std::move(firstPass);
+        rig.finishProbes(allOk());
+        QVERIFY(p->PassRunning());
+        QVERIFY(!rig.engine.answers.count(701));
+        rig.engine.probes = std::move(secondPass);
+        rig.finishProbes(allOk());
+        QVERIFY(!p->PassRunning());
+        QVERIFY(rig.engine.answers.count(701));
+    }
+
     void probeAnswers()
     {
         Rig rig;

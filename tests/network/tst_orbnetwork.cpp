@@ -423,6 +423,38 @@ private slots:
             QCOMPARE(r->GetBody(), std::string("fine"));
     }
 
+    void transferTimeout_data()
+    {
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<bool>("endsByItself");
+        QTest::newRow("one-second") << 1 << true;
+        QTest::newRow("negative-means-none") << -5 << false;
+    }
+    void transferTimeout()
+    {
+        QFETCH(int, timeout);
+        QFETCH(bool, endsByItself);
+        TestHttpServer srv;
+        QVERIFY(srv.start(withProbes([](const HttpRequest&) { return stalled(); })));
+        auto net = makeEngine();
+        OrbNetRequest req(loopbackConfig());
+        req.SetUrl(srv.url("/t").toStdString(), false).SetTimeout(timeout);
+        auto r = net->Do(req);
+        std::atomic<bool> done{false};
+        r->Async([&](const std::shared_ptr<OrbNetResponse>&) { done = true; }, nullptr);
+        if (endsByItself) {
+            QTRY_VERIFY_WITH_TIMEOUT(done.load(), 8000);
+            QVERIFY(r->Error() != 0);
+            QVERIFY(r->Cost() >= 900);
+        } else {
+            QTest::qWait(1500);
+            QVERIFY(!done.load());
+            r->Close();
+            QTRY_VERIFY(done.load());
+            QCOMPARE(int(r->Error()), int(NetClosed));
+        }
+    }
+
     void tlsVerification_data()
     {
         QTest::addColumn<bool>("verify");
