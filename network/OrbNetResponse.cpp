@@ -170,7 +170,7 @@ const unsigned char* OrbNetResponse::GetBodyData()
 }
 
 int OrbNetResponse::GetBodyLen() { return int(d->body.size()); }
-int OrbNetResponse::Cost() const { return int(d->end - d->start); }
+int OrbNetResponse::Cost() const { return int(d->end.load() - d->start); }
 
 std::string OrbNetResponse::IPv4() const
 {

@@ -68,5 +68,6 @@ public:
     std::string contentType;
     std::map<std::string, std::string> headers;
     QByteArray body;
-    qint64 start = 0, end = 0;
+    qint64 start = 0;
+    std::atomic<qint64> end{0};  // read by callers that poll IsFinish()
 };
