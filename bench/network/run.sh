@@ -5,4 +5,4 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_BUILD_DIR:-$root/build}
 flock /tmp/orblive-build.lock cmake --build "$build" --target bench_network >/dev/null
 env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy -u ALL_PROXY \
-  QT_QPA_PLATFORM=offscreen "$build/bench/bin/bench_network" "${1:-2000}"
+  QT_QPA_PLATFORM=offscreen "$build/bench/bin/bench_network" "${1:-5000}"
