@@ -455,6 +455,40 @@ private slots:
         }
     }
 
+    void silentProbeHoldsFirstRequestOnlyForItsTimeout()
+    {
+        TestHttpServer srv;
+        QVERIFY(srv.start([](const HttpRequest& r) {
+            HttpReply rep;
+            rep.noResponse = r.method == "OPTIONS";  // the route's probe never gets an answer
+            rep.body = "late";
+            return rep;
+        }));
+        auto net = makeEngine();
+        QElapsedTimer t;
+        t.start();
+        auto r = net->Get(srv.url("/first").toStdString());
+        QVERIFY(r->Sync(nullptr));
+        QVERIFY(t.elapsed() >= 1500);  // held until the first probe pass ended...
+        QVERIFY(t.elapsed() < 6000);   // ...which the probe's 2 s timeout bounds
+        QCOMPARE(r->GetBody(), std::string("late"));
+        const auto reqs = srv.requests();
+        QCOMPARE(reqs.first().method, QByteArray("OPTIONS"));
+        QCOMPARE(reqs.last().method, QByteArray("GET"));
+    }
+
+    void requestBeforeInitStartsTheEngine()
+    {
+        TestHttpServer srv;
+        QVERIFY(srv.start(withProbes([](const HttpRequest&) { return okBody("auto"); })));
+        OrbNetwork net;
+        net.SetDnsResolver(std::make_shared<nettest::NoDns>());
+        auto r = net.Get(srv.url("/x").toStdString());
+        QVERIFY(r->Sync(nullptr));
+        QCOMPARE(r->GetBody(), std::string("auto"));
+        QCOMPARE(srv.requests().last().header("user-agent"), QByteArray("OrbLauncher"));  // DefaultNetConfig
+    }
+
     void tlsVerification_data()
     {
         QTest::addColumn<bool>("verify");
