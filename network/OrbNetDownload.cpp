@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr qint64 kReadBuffer = 1024 * 1024;
+
 std::string headerValue(const std::map<std::string, std::string>& headers, const char* name)
 {
     for (const auto& h : headers)
@@ -31,6 +33,9 @@ void OrbNetDownloadPrivate::headFrom(OrbNetResponsePrivate* p)
     if (!reply || reply == headOf)
         return;
     headOf = reply;
+    // Back-pressure: the transport stops reading the socket while this much is unread,
+    // so a fast server never piles the body up in memory.
+    reply->setReadBufferSize(kReadBuffer);
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     sink.BeginReply(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                     reply->rawHeader("Content-Range"), length.isValid() ? length.toLongLong() : -1);
