@@ -105,6 +105,22 @@ private slots:
         QCOMPARE(r->readAll(), QByteArray("tls"));
     }
 
+    void nginxServesAFolder()
+    {
+        QTemporaryDir root;
+        QFile f(root.path() + "/pkg.bin");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2048, 'n'));
+        f.close();
+        ExternalDaemon web;
+        QVERIFY2(startNginx(web, freePort(), root.path()), web.output().constData());
+        QNetworkAccessManager nam;
+        std::unique_ptr<QNetworkReply> r(
+            fetch(nam, QStringLiteral("http://127.0.0.1:%1/pkg.bin").arg(web.port()), "bytes=2000-"));
+        QCOMPARE(r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 206);
+        QCOMPARE(r->readAll(), QByteArray(48, 'n'));
+    }
+
     void proxies()
     {
         TestHttpServer srv;
