@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_ASAN_BUILD_DIR:-$root/build-asan}
-targets=(tst_orbnetconfig tst_orbnetrequest tst_orbnetipselector tst_orbnetwork tst_orbnetproxyquery tst_orbhostparser)
+targets=(tst_orbnetconfig tst_orbdnsresolver tst_orbnetrequest tst_orbnetipselector tst_orbnetwork tst_orbnetproxyquery tst_orbhostparser)
 if [ ! -f "$build/build.ninja" ]; then
   flock /tmp/orblive-build.lock cmake -S "$root" -B "$build" -G Ninja -DORB_SANITIZE=ON -DORB_BUILD_BENCH=OFF \
     -DCMAKE_BUILD_TYPE=Debug -DORB_RUNDIR="$build/rundir" >/dev/null
