@@ -153,6 +153,7 @@ private slots:
     void extractEntryAlone();
     void uninitCancelsRunningExtraction();
     void taskOutlivesDestroyedInstaller();
+    void secondExtractionTakesOver();
 
     void removeDirContents();
     void removeDirContentsOfMissingFolder();
@@ -572,6 +573,35 @@ void tst_OrbInstaller::taskOutlivesDestroyedInstaller()
     installer.reset();
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("dest/game/after.txt")), 60000);
     QCOMPARE(QFileInfo(path("dest/game/big/zeros.bin")).size(), qint64(256 * 1024 * 1024));
+}
+
+void tst_OrbInstaller::secondExtractionTakesOver()
+{
+    QVERIFY(writeZip(path("slow.zip"), slowArchive()));
+    QVERIFY(writeZip(path("launcher.zip"), {file("OrbLive.exe", "new")}));
+    OrbInstaller installer;
+    installer.Init();
+    QSignalSpy game(&installer, &OrbInstaller::sigExtractGameFinished);
+    QSignalSpy launcher(&installer, &OrbInstaller::sigExtractLauncherFinish);
+    QSignalSpy progress(&installer, &OrbInstaller::sigProgressValue);
+    QList<OrbExtractReport> reports;
+    connect(&installer, &OrbInstaller::sigExtractReport, this, [&reports](const OrbExtractReport& r) { reports << r; });
+
+    installer.extractDir(path("slow.zip"), path("dest/game"), IOrbArchieve::extractGame);
+    installer.extractDir(path("launcher.zip"), path("dest/backup"), IOrbArchieve::extractLauncher);
+    QVERIFY(launcher.wait(20000));
+    // The first run goes on unobserved; let it end before looking for stray signals.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("dest/game/after.txt")), 60000);
+    QTest::qWait(50);
+    QCOMPARE(launcher.size(), 1);
+    QCOMPARE(game.size(), 0);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().type, int(IOrbArchieve::extractLauncher));
+    QCOMPARE(reports.first().outcome, OrbExtractReport::Complete);
+    for (const QList<QVariant>& p : progress)
+        QCOMPARE(p.at(1).toString(), QStringLiteral("启动器安装进度"));
+    QCOMPARE(readFile(path("dest/backup/OrbLive.exe")), QByteArray("new"));
+    installer.Uninit();
 }
 
 // ---- folder emptying ---------------------------------------------------------
