@@ -11,19 +11,6 @@
 
 #include <cstdio>
 
-namespace OrbRegistry {
-Map<IComponent>& components()
-{
-    static Map<IComponent> map;
-    return map;
-}
-Map<IOrbLog>& logs()
-{
-    static Map<IOrbLog> map;
-    return map;
-}
-} // namespace OrbRegistry
-
 int main(int argc, char** argv)
 {
     if (argc != 3) {

@@ -6,22 +6,6 @@
 
 #include <cstdio>
 
-namespace OrbRegistry {
-
-Map<IComponent>& components()
-{
-    static Map<IComponent> map;
-    return map;
-}
-
-Map<IOrbLog>& logs()
-{
-    static Map<IOrbLog> map;
-    return map;
-}
-
-} // namespace OrbRegistry
-
 namespace {
 
 template <class Base, class Make>
