@@ -24,4 +24,7 @@ enum NetError : int32_t {
     NetClosed = 98,
     NetCosConfigFailed = 99,
     NetFileOpenFailed = 1001,
+    NetFileWriteFailed = 1002,  // a download's write to its file failed (disk full, size limit)
+    NetBadReply = 1003,         // a download's reply does not fit its request (status, Content-Range)
+    NetIncomplete = 1004,       // a download's body ended before its announced length
 };

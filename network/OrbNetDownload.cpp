@@ -33,9 +33,6 @@ void OrbNetDownloadPrivate::headFrom(OrbNetResponsePrivate* p)
     if (!reply || reply == headOf)
         return;
     headOf = reply;
-    // Back-pressure: the transport stops reading the socket while this much is unread,
-    // so a fast server never piles the body up in memory.
-    reply->setReadBufferSize(kReadBuffer);
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     sink.BeginReply(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                     reply->rawHeader("Content-Range"), length.isValid() ? length.toLongLong() : -1);
@@ -135,6 +132,9 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
     settler->handle = h;
     settler->abandon = [](const std::shared_ptr<OrbNetDownload>& dl) { settle(dl, NetClosed, false); };
     d->response = engine->Submit(id, toSend, [h, settler](OrbNetResponsePrivate* p) {
+        // Back-pressure: the transport stops reading the socket while this much is unread,
+        // so a fast server never piles the body up in memory.
+        p->readBufferSize = kReadBuffer;
         p->sink = [h, p](const QByteArray& chunk) { onData(h, p, chunk); };
         p->progress = [h, p](const std::shared_ptr<OrbNetResponse>&, long long received, long long total) {
             onProgress(h, p, received, total);

@@ -3,6 +3,7 @@
 // which byte range is asked for, checks each reply against that request before a
 // byte of it reaches the file, and streams the body straight to disk.
 
+#include "OrbNetDefine.h"
 #include "OrbNetworkExport.h"
 
 #include <QByteArray>
@@ -13,9 +14,9 @@
 
 // Failures the download itself detects (the transport's own codes are passed through).
 enum OrbDownloadFailure : int {
-    OrbDownloadFileWriteFailed = 1002,  // a write to the target file failed (disk full, size limit)
-    OrbDownloadBadReply = 1003,         // the reply does not fit the request (Content-Range, status)
-    OrbDownloadIncomplete = 1004,       // the body ended before the announced length
+    OrbDownloadFileWriteFailed = NetFileWriteFailed,
+    OrbDownloadBadReply = NetBadReply,
+    OrbDownloadIncomplete = NetIncomplete,
 };
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetDownloadSink {

@@ -63,6 +63,7 @@ public:
     std::string ip;
 
     SinkFn sink;  // set before dispatch, used on the worker thread
+    qint64 readBufferSize = 0;  // set before dispatch: bound of unread reply data, 0 none
     qint64 received = 0, total = 0;
     int statusCode = 0;
     std::string contentType;

@@ -85,3 +85,14 @@ std::shared_ptr<OrbNetResponse> OrbNetwork::Post(const std::string& url, const u
     req.SetMethod(HttpPost).SetUrl(url, false).SetBody(data, len, contentType);
     return d->Submit(d->NextId(), req);
 }
+
+std::shared_ptr<OrbNetDownload> OrbNetwork::Download(const std::string& url, const std::string& path, bool resume)
+{
+    return Download(OrbNetDownloadReq(url, path, DefaultNetConfig), resume);
+}
+
+std::shared_ptr<OrbNetDownload> OrbNetwork::Download(const OrbNetDownloadReq& req, bool resume)
+{
+    ensureInit();
+    return d->Download(d->NextId(), req, resume);
+}

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "OrbDnsResolver.h"
+#include "OrbNetDownload.h"
+#include "OrbNetDownloadReq.h"
 #include "OrbNetConfig.h"
 #include "OrbNetRequest.h"
 #include "OrbNetResponse.h"
@@ -32,6 +34,11 @@ public:
                                          const std::string& contentType);
     std::shared_ptr<OrbNetResponse> Post(const std::string& url, const unsigned char* data, int len,
                                          const std::string& contentType);
+
+    // Streams url into the file at path. The request is built from DefaultNetConfig. With
+    // resume an existing file is continued from its size, otherwise it is rewritten.
+    std::shared_ptr<OrbNetDownload> Download(const std::string& url, const std::string& path, bool resume);
+    std::shared_ptr<OrbNetDownload> Download(const OrbNetDownloadReq& req, bool resume);
 
 private:
     void ensureInit();

@@ -1,6 +1,7 @@
 #include "OrbNetworkPrivate.h"
 
 #include "OrbDnsResolver.h"
+#include "OrbNetDownload_p.h"
 #include "OrbNetProxyQuery.h"
 #include "OrbNetResponse_p.h"
 
@@ -138,6 +139,8 @@ void OrbNetworkPrivate::ProcessHttp(ProxyMode mode, const std::string& ip, int i
             g_observer(id, mode, ip);
     }
     QNetworkReply* reply = send(p, mode);
+    if (p->readBufferSize > 0)
+        reply->setReadBufferSize(p->readBufferSize);  // before any data, or the transport runs ahead
     p->reply = reply;
     wire(h, reply);
     if (!retry) {
@@ -330,4 +333,9 @@ void OrbNetworkPrivate::SubmitProbe(int id, const OrbNetRequest& request, std::f
 void OrbNetworkPrivate::ProbeDone(int, std::list<OrbIPStatus>)
 {
     // Answers go to probe handles; none are issued by this engine yet.
+}
+
+std::shared_ptr<OrbNetDownload> OrbNetworkPrivate::Download(int id, const OrbNetDownloadReq& req, bool resume)
+{
+    return OrbNetDownloadPrivate::Start(this, id, req, resume);
 }

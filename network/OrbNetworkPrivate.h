@@ -20,6 +20,8 @@ class IOrbDnsResolver;
 class QNetworkAccessManager;
 class QNetworkReply;
 class OrbNetResponsePrivate;
+class OrbNetDownload;
+class OrbNetDownloadReq;
 struct OrbEngineLink;
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine {
@@ -40,6 +42,10 @@ public:
     void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int failed) override;
     void SubmitProbe(int id, const OrbNetRequest& request, std::function<void()> done) override;
     void ProbeDone(int id, std::list<OrbIPStatus> list) override;
+
+    // Caller's thread: opens the download's file and submits its transfer (none when the
+    // file cannot be opened).
+    std::shared_ptr<OrbNetDownload> Download(int id, const OrbNetDownloadReq& req, bool resume);
 
     // Any thread: asks the worker to close the running request id.
     void RequestClose(int id);

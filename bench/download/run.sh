@@ -11,8 +11,8 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1024 4096)
 
 flock /tmp/orblive-build.lock cmake --build "$build" --target bench_download >/dev/null
-bin=$(find "$build" -type f -name bench_download -perm -u+x | head -n1)
-[ -n "$bin" ] || { echo "bench_download not built" >&2; exit 1; }
+bin="$build/bench/bin/bench_download"
+[ -x "$bin" ] || { echo "bench_download not built" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orbdlbench.XXXXXX")
 nginx_pid=""

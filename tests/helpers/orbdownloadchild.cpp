@@ -3,7 +3,6 @@
 // starts it again and again and SIGKILLs it at random points.
 #include "OrbNetDownload.h"
 #include "OrbNetwork.h"
-#include "ScratchEngine.h"
 
 #include <QCoreApplication>
 
@@ -20,7 +19,8 @@ int main(int argc, char** argv)
     }
     OrbNetConfig config;
     config.SetResolvers("127.0.0.1", "127.0.0.1").SetLookupTimeout(1000).SetTimeout(10);
-    ScratchEngine net(config);
+    OrbNetwork net;
+    net.Init(config);
 
     std::mutex lock;
     std::condition_variable cv;

@@ -1,10 +1,32 @@
 #include "OrbBackend.h"
 
 #include "core/ComponentRegistry.h"
+#include "core/OrbLog.h"
 
+#include <OrbNetDownload.h>
 #include <OrbNetwork.h>
 
 #include <QDebug>
+
+using namespace std::placeholders;
+
+// Written out in each completion and progress function so that every line names the
+// function it came from.
+#define ORB_BACKEND_LOG_FINISH(download)                                                          \
+    do {                                                                                          \
+        ORB_LOG(OrbLogInfo, "7--- result:%d, cost = %dms, url:%s", int((download)->Error()),     \
+                (download)->Cost(), (download)->GetReq().Url().c_str());                         \
+        if ((download)->Error() != NetNoError)                                                    \
+            ORB_LOG(OrbLogError, "[Backend] Request Down load Url Error... %d", int((download)->Error())); \
+    } while (0)
+
+#define ORB_BACKEND_LOG_PROGRESS(offset, total)                                                   \
+    ORB_LOG(OrbLogInfo, "7--- offset:%lld, total = %lld", (long long)(offset), (long long)(total))
+
+#define ORB_BACKEND_LOG_ZERO_TOTAL() \
+    ORB_LOG(OrbLogWarning, "Total size is zero. Skipping progress calculation.")
+
+static const char kLauncherProgressCaption[] = "启动器下载进度";
 
 OrbBackend::OrbBackend(QObject* parent) : QObject(parent) {}
 
@@ -12,6 +34,8 @@ OrbBackend::~OrbBackend()
 {
     qDebug() << "~OrbBackend called";
     OrbRegistry::ResetCache<IOrbNetwork>();
+    m_gameDownload.reset();
+    // Stops the worker thread: no callback runs once this returns.
     m_network.reset();
 }
 
@@ -20,6 +44,7 @@ void OrbBackend::Init()
     if (m_network)
         return;
     m_network = std::make_unique<OrbNetwork>();
+    m_network->Init(DefaultNetConfig);
 }
 
 void OrbBackend::Uninit()
@@ -32,20 +57,93 @@ std::string OrbBackend::GetName()
     return "OrbBackend";
 }
 
-// The transfers arrive with the download work; until then nothing is accepted.
-bool OrbBackend::RequestAsnycGameSettingUrl(const QString&, const QString&)
+bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& path)
 {
-    return false;
+    if (!m_network)
+        return false;
+    std::shared_ptr<OrbNetDownload> download =
+        m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
+    return download->Async(std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
+                           std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
 }
 
-bool OrbBackend::RequestAsnycDownLoadUrl(const QString&, const QString&)
+bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path)
 {
-    return false;
+    if (!m_network)
+        return false;
+    std::shared_ptr<OrbNetDownload> download =
+        m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
+    return download->Async(std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
+                           std::bind(&OrbBackend::OnLauncherUpdateProgress, this, _1, _2, _3));
 }
 
-bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString&, const QString&)
+bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path)
 {
-    return false;
+    if (m_gameDownload)
+        return false;
+    if (!m_network)
+        return false;
+    m_gameDownload = m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), true);
+    // Held whatever Async answers: a failed or finished download stays until StopDownLoad.
+    return m_gameDownload->Async(std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
+                                 std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
 }
 
-void OrbBackend::StopDownLoad() {}
+void OrbBackend::StopDownLoad()
+{
+    if (!m_gameDownload)
+        return;
+    m_gameDownload->Close();
+    m_gameDownload.reset();
+}
+
+void OrbBackend::OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& download)
+{
+    ORB_BACKEND_LOG_FINISH(download);
+    if (download->Error() == NetNoError)
+        emit sigGameSettingDownloadFinish();
+}
+
+void OrbBackend::OnGameSettingProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
+{
+    ORB_BACKEND_LOG_PROGRESS(offset, total);
+    if (total == 0)
+        ORB_BACKEND_LOG_ZERO_TOTAL();
+}
+
+void OrbBackend::OnLauncherUpdateFinish(const std::shared_ptr<OrbNetDownload>& download)
+{
+    ORB_BACKEND_LOG_FINISH(download);
+    if (download->Error() == NetNoError)
+        emit sigLauncherUpdateDownloadFinish();
+}
+
+void OrbBackend::OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
+{
+    ORB_BACKEND_LOG_PROGRESS(offset, total);
+    if (total == 0) {
+        ORB_BACKEND_LOG_ZERO_TOTAL();
+        return;
+    }
+    const qint32 percent = static_cast<qint32>((offset * 100.0) / total);
+    emit sigLauncherUpdateProgress(percent, QString::fromUtf8(kLauncherProgressCaption));
+}
+
+void OrbBackend::OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& download)
+{
+    ORB_BACKEND_LOG_FINISH(download);
+    if (download->Error() == NetNoError)
+        emit sigDownloadFinish();
+    else
+        emit sigDownloadStop();
+}
+
+void OrbBackend::OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
+{
+    ORB_BACKEND_LOG_PROGRESS(offset, total);
+    if (total == 0) {
+        ORB_BACKEND_LOG_ZERO_TOTAL();
+        return;
+    }
+    emit sigDownloadProgress(static_cast<qint32>(offset / 1048576), static_cast<qint32>(total / 1048576));
+}

@@ -7,9 +7,12 @@
 #include <memory>
 
 class OrbNetwork;
+class OrbNetDownload;
 
 // Downloads the game-settings file, the launcher package and the game package
-// through the network library and reports them as Qt signals.
+// through the network library and reports them as Qt signals. The completion and
+// progress functions run on the library's worker thread and touch nothing of the
+// service but its signals; the held game download is touched on the GUI thread only.
 class OrbBackend : public QObject, public IOrbNetwork {
     Q_OBJECT
     Q_INTERFACES(IOrbNetwork)
@@ -35,5 +38,13 @@ signals:
     void sigLauncherUpdateDownloadFinish();
 
 private:
+    void OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& download);
+    void OnGameSettingProgress(const std::shared_ptr<OrbNetDownload>& download, long long offset, long long total);
+    void OnLauncherUpdateFinish(const std::shared_ptr<OrbNetDownload>& download);
+    void OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>& download, long long offset, long long total);
+    void OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& download);
+    void OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>& download, long long offset, long long total);
+
     std::unique_ptr<OrbNetwork> m_network;
+    std::shared_ptr<OrbNetDownload> m_gameDownload;
 };

@@ -1,0 +1,356 @@
+// The download service against a loopback server: its signals and units as the GUI
+// thread receives them, the held game download and its rules, pause and resume, and
+// the log lines of every completion and progress report.
+#include "core/ComponentRegister.h"
+#include "core/ComponentRegistry.h"
+#include "core/IOrbLog.h"
+#include "services/OrbBackend.h"
+
+#include "TestHttpServer.h"
+
+#include <OrbNetConfig.h>
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cstdarg>
+#include <mutex>
+
+using namespace orbtest;
+
+namespace {
+
+struct LogLine {
+    int level;
+    QString text;
+};
+
+std::mutex g_logLock;
+QList<LogLine> g_log;
+
+class CaptureLog : public IOrbLog {
+public:
+    ~CaptureLog() override { OrbRegistry::ResetCache<IOrbLog>(); }
+    void Init() override {}
+    void Uninit() override {}
+    std::string GetName() override { return "OrbLogImpl"; }
+    void OpenLogFile(const std::string&) override {}
+    void GetLogDir(std::string& out) override { out.clear(); }
+    void GetLogFileName(std::string& out) override { out.clear(); }
+    void CloseLogFile() override {}
+    void Log(int level, const char* format, ...) override
+    {
+        char buf[4096];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(buf, sizeof buf, format, args);
+        va_end(args);
+        std::lock_guard<std::mutex> l(g_logLock);
+        g_log.append({level, QString::fromUtf8(buf)});
+    }
+};
+
+QList<LogLine> logLines(const QString& containing)
+{
+    std::lock_guard<std::mutex> l(g_logLock);
+    QList<LogLine> out;
+    for (const auto& line : g_log)
+        if (line.text.contains(containing))
+            out.append(line);
+    return out;
+}
+
+int logCount()
+{
+    std::lock_guard<std::mutex> l(g_logLock);
+    return g_log.size();
+}
+
+QByteArray content(int size)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    QRandomGenerator g(3);
+    for (int i = 0; i < size; ++i)
+        b[i] = char(g.bounded(256));
+    return b;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+const int kMiB = 1048576;
+
+} // namespace
+
+class tst_OrbBackend : public QObject {
+    Q_OBJECT
+
+    const QByteArray m_game = content(3 * kMiB + 1000);
+    const QByteArray m_small = "[Game]\nVersion=1.2.3\n";
+    TestHttpServer m_srv;
+    std::unique_ptr<ComponentRegister> m_registry;
+    OrbBackend* m_backend = nullptr;
+
+    // What the GUI thread received, through queued connections like the controller's.
+    QList<QPair<qint32, qint32>> m_progress;
+    QList<QPair<qint32, QString>> m_launcherProgress;
+    int m_stops = 0, m_finishes = 0, m_settings = 0, m_launcherDone = 0;
+
+    QString url(const char* name) const { return m_srv.url(QStringLiteral("/") + name); }
+
+private slots:
+    void initTestCase()
+    {
+        clearProxyEnv();
+        DefaultNetConfig.SetResolvers("127.0.0.1", "127.0.0.1").SetLookupTimeout(1000);
+        const QByteArray game = m_game, small = m_small;
+        QVERIFY(m_srv.start([game, small](const HttpRequest& r) {
+            if (r.method == "OPTIONS")
+                return HttpReply();
+            if (r.path == "/game.zip" || r.path == "/slow/game.zip") {
+                HttpReply rep = HttpReply::ranged(r, game);
+                if (r.path.startsWith("/slow")) {
+                    rep.chunkSize = 128 * 1024;
+                    rep.chunkDelayMs = 40;
+                }
+                return rep;
+            }
+            if (r.path == "/launcher.zip") {
+                HttpReply rep = HttpReply::ranged(r, game);
+                rep.chunkSize = 256 * 1024;
+                rep.chunkDelayMs = 30;
+                return rep;
+            }
+            if (r.path == "/game_settings.ini")
+                return HttpReply::ranged(r, small);
+            if (r.path == "/empty")
+                return HttpReply();
+            HttpReply rep;
+            rep.status = 404;
+            rep.body = "<html>missing</html>";
+            return rep;
+        }));
+        m_registry = std::make_unique<ComponentRegister>();
+        m_registry->RegisterLog("OrbLogImpl", [] { return static_cast<IOrbLog*>(new CaptureLog()); });
+        m_registry->Register<OrbBackend>("OrbBackend");
+        m_registry->InitAll();
+        IOrbNetwork* service = GetComponent<IOrbNetwork>("OrbBackend");
+        QVERIFY(service);
+        QCOMPARE(service->GetName(), std::string("OrbBackend"));
+        m_backend = dynamic_cast<OrbBackend*>(service);
+        QVERIFY(m_backend);
+        QCOMPARE(qobject_cast<IOrbNetwork*>(m_backend), service);
+
+        connect(m_backend, &OrbBackend::sigDownloadProgress, this,
+                [this](qint32 off, qint32 tot) { m_progress.append({off, tot}); });
+        connect(m_backend, &OrbBackend::sigDownloadStop, this, [this] { ++m_stops; });
+        connect(m_backend, &OrbBackend::sigDownloadFinish, this, [this] { ++m_finishes; });
+        connect(m_backend, &OrbBackend::sigGameSettingDownloadFinish, this, [this] { ++m_settings; });
+        connect(m_backend, &OrbBackend::sigLauncherUpdateProgress, this,
+                [this](qint32 v, const QString& t) { m_launcherProgress.append({v, t}); });
+        connect(m_backend, &OrbBackend::sigLauncherUpdateDownloadFinish, this, [this] { ++m_launcherDone; });
+    }
+
+    void cleanupTestCase()
+    {
+        m_registry.reset();
+        m_srv.stop();
+    }
+
+    void init()
+    {
+        m_backend->StopDownLoad();
+        QTest::qWait(50);  // let a stopped download's signals arrive before the counters reset
+        m_progress.clear();
+        m_launcherProgress.clear();
+        m_stops = m_finishes = m_settings = m_launcherDone = 0;
+        std::lock_guard<std::mutex> l(g_logLock);
+        g_log.clear();
+    }
+
+    // Progress in whole MiB (0 until the first MiB is in), one finish, the log lines, and
+    // the held handle refusing new requests until StopDownLoad.
+    void gameDownloadAndHeldHandle()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game.zip");
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("slow/game.zip"), path));
+        const int gets = m_srv.count("GET");
+        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("other.zip")));  // one at a time
+        QCOMPARE(m_srv.count("GET"), gets);
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
+        QCOMPARE(m_stops, 0);
+        QVERIFY(readAll(path) == m_game);
+
+        QVERIFY(m_progress.size() >= 2);
+        QCOMPARE(m_progress.first().first, 0);
+        QCOMPARE(m_progress.last(), qMakePair(qint32(3), qint32(3)));
+        for (int i = 0; i < m_progress.size(); ++i) {
+            QCOMPARE(m_progress[i].second, 3);
+            QVERIFY(i == 0 || m_progress[i].first >= m_progress[i - 1].first);
+        }
+        const auto results = logLines("7--- result:");
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results[0].level, int(OrbLogInfo));
+        QVERIFY(results[0].text.contains("OrbBackend.cpp:"));
+        QVERIFY(results[0].text.contains("][OnGameDownloadFinish] ---> 7--- result:0, cost = "));
+        QVERIFY(results[0].text.endsWith("ms, url:" + url("slow/game.zip")));
+        const auto reports = logLines("7--- offset:");
+        QVERIFY(reports.size() >= m_progress.size());
+        QCOMPARE(reports[0].level, int(OrbLogInfo));
+        QVERIFY(reports[0].text.contains("[OnGameDownloadProgress] ---> 7--- offset:"));
+        QVERIFY(reports.last().text.endsWith(QStringLiteral("7--- offset:%1, total = %1").arg(m_game.size())));
+        QVERIFY(logLines("Request Down load Url Error").isEmpty());
+
+        // Finished but still held: refused until StopDownLoad, which then emits nothing.
+        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path));
+        m_backend->StopDownLoad();
+        QTest::qWait(100);
+        QCOMPARE(m_stops, 0);
+        // Held again: the complete file is answered with 416 and counts as finished.
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 2, 30000);
+        QVERIFY(readAll(path) == m_game);
+    }
+
+    // Pause is StopDownLoad, resume a new request for the same file.
+    void pauseAndResume()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game.zip");
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("slow/game.zip"), path));
+        QTRY_VERIFY_WITH_TIMEOUT(!logLines("7--- offset:").isEmpty(), 30000);
+        m_backend->StopDownLoad();
+        QTRY_COMPARE_WITH_TIMEOUT(m_stops, 1, 30000);
+        QCOMPARE(m_finishes, 0);
+        const auto results = logLines("7--- result:");
+        QCOMPARE(results.size(), 1);
+        QVERIFY(results[0].text.contains("7--- result:98, cost = "));
+        const auto errors = logLines("[Backend] Request Down load Url Error... ");
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors[0].level, int(OrbLogError));
+        QVERIFY(errors[0].text.endsWith("[Backend] Request Down load Url Error... 98"));
+        const QByteArray partial = readAll(path);
+        QVERIFY(partial.size() > 0 && partial.size() < m_game.size());
+        QVERIFY(partial == m_game.left(partial.size()));
+
+        m_progress.clear();
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("slow/game.zip"), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
+        QCOMPARE(m_stops, 1);
+        QVERIFY(readAll(path) == m_game);
+        QVERIFY(!m_progress.isEmpty());
+        QVERIFY(m_progress.first().first >= partial.size() / kMiB);  // counted over the whole file
+        QCOMPARE(m_progress.last(), qMakePair(qint32(3), qint32(3)));
+    }
+
+    void stopWithNothingHeld()
+    {
+        m_backend->StopDownLoad();
+        QTest::qWait(50);
+        QCOMPARE(m_stops, 0);
+        QCOMPARE(logCount(), 0);
+    }
+
+    // A file that cannot be opened: false, no signal, no log line; the failed handle stays
+    // held until StopDownLoad.
+    void unopenableGameFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("no/such/dir/game.zip")));
+        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("game.zip")));
+        QTest::qWait(100);
+        QCOMPARE(m_stops + m_finishes, 0);
+        QCOMPARE(logCount(), 0);
+        m_backend->StopDownLoad();
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("game.zip")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
+    }
+
+    void gameSettingsRewritesFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game_settings.ini");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("a much longer stale copy of the settings file");
+        f.close();
+        QVERIFY(m_backend->RequestAsnycGameSettingUrl(url("game_settings.ini"), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_settings, 1, 30000);
+        QCOMPARE(readAll(path), m_small);
+        QVERIFY(logLines("][OnGameSettingFinish] ---> 7--- result:0").size() == 1);
+        QVERIFY(m_progress.isEmpty() && m_launcherProgress.isEmpty());
+        QCOMPARE(m_stops + m_finishes + m_launcherDone, 0);
+    }
+
+    // A failing settings download writes the two log lines and emits nothing.
+    void gameSettingsFailure()
+    {
+        QTemporaryDir dir;
+        QVERIFY(m_backend->RequestAsnycGameSettingUrl(url("missing.ini"), dir.filePath("game_settings.ini")));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines("Request Down load Url Error").size(), 1, 30000);
+        const auto results = logLines("7--- result:");
+        QCOMPARE(results.size(), 1);
+        QVERIFY(results[0].text.contains("][OnGameSettingFinish] ---> 7--- result:203, cost = "));
+        QVERIFY(logLines("Request Down load Url Error")[0].text.endsWith("Error... 203"));
+        QTest::qWait(50);
+        QCOMPARE(m_settings + m_stops + m_finishes + m_launcherDone, 0);
+    }
+
+    void launcherPackagePercent()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("launcher.zip");
+        QVERIFY(m_backend->RequestAsnycLauncherUpdateUrl(url("launcher.zip"), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_launcherDone, 1, 30000);
+        QVERIFY(readAll(path) == m_game);
+        QVERIFY(m_launcherProgress.size() >= 2);
+        for (int i = 0; i < m_launcherProgress.size(); ++i) {
+            QCOMPARE(m_launcherProgress[i].second, QStringLiteral("启动器下载进度"));
+            QVERIFY(m_launcherProgress[i].first >= 0 && m_launcherProgress[i].first <= 100);
+            QVERIFY(i == 0 || m_launcherProgress[i].first >= m_launcherProgress[i - 1].first);
+        }
+        QVERIFY(m_launcherProgress.first().first < 100);
+        QCOMPARE(m_launcherProgress.last().first, 100);
+        QVERIFY(logLines("][OnLauncherUpdateProgress] ---> 7--- offset:").size() >= m_launcherProgress.size());
+        QCOMPARE(logLines("][OnLauncherUpdateFinish] ---> 7--- result:0").size(), 1);
+        QVERIFY(m_progress.isEmpty());
+    }
+
+    // An empty body: the warning, and no progress signal of any kind.
+    void zeroTotal_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("game") << 0;
+        QTest::newRow("launcher") << 1;
+        QTest::newRow("settings") << 2;
+    }
+    void zeroTotal()
+    {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("empty.bin");
+        if (kind == 0) {
+            QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("empty"), path));
+            QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
+        } else if (kind == 1) {
+            QVERIFY(m_backend->RequestAsnycLauncherUpdateUrl(url("empty"), path));
+            QTRY_COMPARE_WITH_TIMEOUT(m_launcherDone, 1, 30000);
+        } else {
+            QVERIFY(m_backend->RequestAsnycGameSettingUrl(url("empty"), path));
+            QTRY_COMPARE_WITH_TIMEOUT(m_settings, 1, 30000);
+        }
+        const auto warnings = logLines("Total size is zero. Skipping progress calculation.");
+        QVERIFY(!warnings.isEmpty());
+        QCOMPARE(warnings[0].level, int(OrbLogWarning));
+        QCOMPARE(warnings.size(), logLines("7--- offset:0, total = 0").size());
+        QVERIFY(m_progress.isEmpty());
+        QVERIFY(m_launcherProgress.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_OrbBackend)
+#include "tst_orbbackend.moc"
