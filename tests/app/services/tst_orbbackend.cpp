@@ -110,6 +110,7 @@ private slots:
         QVERIFY(m_srv.start([game, small](const HttpRequest& r) {
             if (r.method == "OPTIONS")
                 return HttpReply();
+            QThread::msleep(20);  // the service registers its callbacks before the answer
             if (r.path == "/game.zip" || r.path == "/slow/game.zip") {
                 HttpReply rep = HttpReply::ranged(r, game);
                 if (r.path.startsWith("/slow")) {

@@ -8,6 +8,9 @@
 
 #include <QDebug>
 
+#include <atomic>
+#include <functional>
+
 using namespace std::placeholders;
 
 // Written out in each completion and progress function so that every line names the
@@ -27,6 +30,35 @@ using namespace std::placeholders;
     ORB_LOG(OrbLogWarning, "Total size is zero. Skipping progress calculation.")
 
 static const char kLauncherProgressCaption[] = "启动器下载进度";
+
+namespace {
+
+using FinishFn = std::function<void(const std::shared_ptr<OrbNetDownload>&)>;
+using ProgressFn = std::function<void(const std::shared_ptr<OrbNetDownload>&, long long, long long)>;
+
+// A download that ends before its callbacks are registered drops them uncalled and
+// Async still answers true for a success; the completion then runs here instead, so a
+// fast download never leaves its caller waiting for a signal. Exactly once either way.
+bool Watch(const std::shared_ptr<OrbNetDownload>& download, FinishFn finish, ProgressFn progress)
+{
+    struct Once {
+        std::atomic<bool> ran{false};
+        FinishFn fn;
+    };
+    auto once = std::make_shared<Once>();
+    once->fn = std::move(finish);
+    const bool ok = download->Async(
+        [once](const std::shared_ptr<OrbNetDownload>& d) {
+            if (!once->ran.exchange(true))
+                once->fn(d);
+        },
+        std::move(progress));
+    if (ok && download->IsFinish() && !once->ran.exchange(true))
+        once->fn(download);
+    return ok;
+}
+
+} // namespace
 
 OrbBackend::OrbBackend(QObject* parent) : QObject(parent) {}
 
@@ -63,8 +95,8 @@ bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& p
         return false;
     std::shared_ptr<OrbNetDownload> download =
         m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
-    return download->Async(std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
-                           std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
+    return Watch(download, std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
+                 std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
 }
 
 bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path)
@@ -73,8 +105,8 @@ bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString
         return false;
     std::shared_ptr<OrbNetDownload> download =
         m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
-    return download->Async(std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
-                           std::bind(&OrbBackend::OnLauncherUpdateProgress, this, _1, _2, _3));
+    return Watch(download, std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
+                 std::bind(&OrbBackend::OnLauncherUpdateProgress, this, _1, _2, _3));
 }
 
 bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path)
@@ -85,8 +117,8 @@ bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path
         return false;
     m_gameDownload = m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), true);
     // Held whatever Async answers: a failed or finished download stays until StopDownLoad.
-    return m_gameDownload->Async(std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
-                                 std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
+    return Watch(m_gameDownload, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
+                 std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
 }
 
 void OrbBackend::StopDownLoad()
