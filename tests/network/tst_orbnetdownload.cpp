@@ -280,6 +280,8 @@ private slots:
         QCOMPARE(w->error, 0);
         QVERIFY(w->finishedAtFinish);
         QCOMPARE(lastRange(), sentRange);
+        // Ranges count bytes of the file itself, so no compressed rendition is asked for.
+        QCOMPARE(m_srv.requests().last().header("accept-encoding"), QByteArray("identity"));
         const QByteArray want = expectFile == 0 ? m_full
                               : expectFile == 1 ? before + m_full.mid(rangeStart, rangeLength)
                                                 : before;

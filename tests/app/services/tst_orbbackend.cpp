@@ -129,6 +129,13 @@ private slots:
                 return HttpReply::ranged(r, small);
             if (r.path == "/empty")
                 return HttpReply();
+            if (r.path == "/three.zip") {  // one byte at a time, slower than the progress choke
+                HttpReply rep;
+                rep.body = "abc";
+                rep.chunkSize = 1;
+                rep.chunkDelayMs = 250;
+                return rep;
+            }
             HttpReply rep;
             rep.status = 404;
             rep.body = "<html>missing</html>";
@@ -319,6 +326,34 @@ private slots:
         QVERIFY(logLines("][OnLauncherUpdateProgress] ---> 7--- offset:").size() >= m_launcherProgress.size());
         QCOMPARE(logLines("][OnLauncherUpdateFinish] ---> 7--- result:0").size(), 1);
         QVERIFY(m_progress.isEmpty());
+    }
+
+    // 1 of 3 bytes is 33 %, 2 of 3 is 66 %: truncated, never rounded. (The transport may
+    // fold the first byte's report into a later one.)
+    void launcherPercentTruncates()
+    {
+        QTemporaryDir dir;
+        QVERIFY(m_backend->RequestAsnycLauncherUpdateUrl(url("three.zip"), dir.filePath("three.zip")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_launcherDone, 1, 30000);
+        QString seen;
+        for (const auto& p : m_launcherProgress) {
+            seen += QString::number(p.first) + " ";
+            QVERIFY2(p.first == 33 || p.first == 66 || p.first == 100, qPrintable(seen));
+        }
+        QVERIFY2(seen.contains("66 "), qPrintable(seen));
+        QCOMPARE(m_launcherProgress.last().first, 100);
+    }
+
+    // Before Init (or after Uninit) there is no facade: every request is refused.
+    void noFacadeRefuses()
+    {
+        OrbBackend idle;
+        QTemporaryDir dir;
+        QVERIFY(!idle.RequestAsnycGameSettingUrl(url("game_settings.ini"), dir.filePath("a")));
+        QVERIFY(!idle.RequestAsnycLauncherUpdateUrl(url("game_settings.ini"), dir.filePath("b")));
+        QVERIFY(!idle.RequestAsnycDownLoadUrl(url("game_settings.ini"), dir.filePath("c")));
+        idle.StopDownLoad();
+        QVERIFY(!QFile::exists(dir.filePath("a")));
     }
 
     // An empty body: the warning, and no progress signal of any kind.
