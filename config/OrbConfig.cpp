@@ -4,6 +4,7 @@
 #include <util/config-file.h>
 #include <util/platform.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -118,7 +119,8 @@ static bool ensureFolder(const std::string& folder)
         return false;
     if (os_file_exists(folder.c_str()))
         return true;
-    return os_mkdirs(folder.c_str()) == MKDIR_SUCCESS;
+    // A launcher starting at the same moment may have created it meanwhile.
+    return os_mkdirs(folder.c_str()) != MKDIR_ERROR;
 }
 
 bool OrbConfig::Init()
@@ -188,7 +190,11 @@ config_t*& OrbConfig::storeFor(OrbConfigType type)
 
 void OrbConfig::save(config_t* store)
 {
-    config_save_safe(store, kTempSuffix, kBackupSuffix);
+    // The temporary is per process: two launchers saving the same file at once
+    // must not write into one temporary and rename a mixture into place.
+    static const std::string tempSuffix =
+        std::string(kTempSuffix) + std::to_string(QCoreApplication::applicationPid());
+    config_save_safe(store, tempSuffix.c_str(), kBackupSuffix);
 }
 
 bool OrbConfig::GetConfigHasKey(OrbConfigType type, const char* section, const char* key)

@@ -56,7 +56,8 @@ public:
     std::string ConfigFolderPath() const;
     static std::string GameSettingsFolderPath();
 
-    // Suffixes of the files that a crash-safe save leaves beside an INI file.
+    // Suffixes of the files that a crash-safe save leaves beside an INI file
+    // (the temporary one is followed by the saving process's id).
     static constexpr const char* kTempSuffix = "tmp";
     static constexpr const char* kBackupSuffix = "bak";
 

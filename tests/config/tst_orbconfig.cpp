@@ -229,8 +229,16 @@ private slots:
         QVERIFY(readAll(main).contains("InstallDirectory=/games"));
     }
 
+    void aSaveKilledAtAnyPointLeavesOldOrNewContent_data()
+    {
+        QTest::addColumn<int>("savers");
+        QTest::newRow("one saving process") << 1;
+        QTest::newRow("two processes saving the same file") << 2;
+    }
+
     void aSaveKilledAtAnyPointLeavesOldOrNewContent()
     {
+        QFETCH(int, savers);
         // A child process saves a large value over and over; we kill it at random
         // moments. Whatever the moment, the file must load with one complete value.
         const QString folder = configDir();
@@ -238,14 +246,21 @@ private slots:
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> delayMs(2, 60);
         int sawNewer = 0;
-        for (int round = 0; round < 40; ++round) {
-            QProcess saver;
-            saver.start(ORB_CONFIG_SAVER, {folder});
-            QVERIFY(saver.waitForStarted());
-            QVERIFY(saver.waitForReadyRead(10000)); // first save done
+        for (int round = 0; round < 40 / savers; ++round) {
+            std::vector<std::unique_ptr<QProcess>> running;
+            for (int i = 0; i < savers; ++i) {
+                running.push_back(std::make_unique<QProcess>());
+                running.back()->start(ORB_CONFIG_SAVER, {folder});
+            }
+            for (auto& saver : running) {
+                QVERIFY(saver->waitForStarted());
+                QVERIFY(saver->waitForReadyRead(10000)); // first save done
+            }
             QThread::msleep(delayMs(random));
-            ::kill(saver.processId(), SIGKILL);
-            QVERIFY(saver.waitForFinished(10000));
+            for (auto& saver : running) {
+                ::kill(saver->processId(), SIGKILL);
+                QVERIFY(saver->waitForFinished(10000));
+            }
 
             OrbConfig store;
             store.SetSDKConfigFile("OrbLauncher.ini");
@@ -257,7 +272,8 @@ private slots:
             // Value and Check are two saves: a kill between them leaves Check one behind.
             const int check = store.GetIntValue(OrbConfig::AppConfig, "Save", "Check");
             const int generation = m.captured(1).toInt();
-            QVERIFY2(check == generation || check == generation - 1, qPrintable(QString::number(check)));
+            if (savers == 1)
+                QVERIFY2(check == generation || check == generation - 1, qPrintable(QString::number(check)));
             sawNewer += m.captured(1).toInt() > 0;
         }
         QVERIFY(sawNewer > 0);

@@ -146,7 +146,8 @@ void OrbLogImpl::Init()
     const std::string folder = resolveConfigPath(kLogRelativeDir);
     if (folder.empty())
         return;
-    if (!os_file_exists(folder.c_str()) && os_mkdirs(folder.c_str()) != MKDIR_SUCCESS)
+    // Another launcher starting at the same moment may create it first: that is fine.
+    if (!os_file_exists(folder.c_str()) && os_mkdirs(folder.c_str()) == MKDIR_ERROR)
         return;
     OpenLogFile(kLogRelativeDir);
 }

@@ -107,7 +107,7 @@ bool InstanceLock::TryAcquire()
     char folder[1024] = {};
     if (os_get_config_path(folder, sizeof(folder) - 1, "OrbLauncher/run") <= 0)
         return false;
-    if (!os_file_exists(folder) && os_mkdirs(folder) != MKDIR_SUCCESS)
+    if (!os_file_exists(folder) && os_mkdirs(folder) == MKDIR_ERROR)
         return false;
     const QByteArray digest =
         QCryptographicHash::hash(QByteArray::fromStdString(d->key), QCryptographicHash::Sha1).toHex();
