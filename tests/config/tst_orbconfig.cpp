@@ -8,21 +8,14 @@
 #include <csignal>
 #include <random>
 #include <thread>
+#include "OrbTestFiles.h"
 
+
+using orbtest::readAll;
+using orbtest::writeFile;
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
-}
 
 const char* const kGameKeys[] = {"Version",  "LauncherPackageUrl", "GameSettingsUrl", "IsForceUpdate", "IsHintUpdate",
                                  "Channel",  "GameName",           "GameNickName",    "GameSize",      "GamePackageUrl",

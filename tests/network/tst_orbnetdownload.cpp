@@ -13,34 +13,23 @@
 #include <mutex>
 #include <sys/resource.h>
 #include <vector>
+#include "OrbTestFiles.h"
 
 using namespace orbtest;
 using nettest::makeEngine;
 using nettest::withProbes;
 
+
+using orbtest::readAll;
+using orbtest::writeFile;
 namespace {
 
 QByteArray content(int size, quint32 seed = 7)
 {
-    QByteArray b(size, Qt::Uninitialized);
-    QRandomGenerator g(seed);
-    for (int i = 0; i < size; ++i)
-        b[i] = char(g.bounded(256));
-    return b;
+    return orbtest::randomBytes(size, seed);
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), qint64(data.size()));
-}
 
 // What a download reported, collected on the worker thread.
 struct Watch {

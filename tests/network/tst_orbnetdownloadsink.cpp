@@ -6,21 +6,14 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include "OrbTestFiles.h"
 
+
+using orbtest::readAll;
+using orbtest::writeFile;
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), qint64(data.size()));
-}
 
 } // namespace
 

@@ -3,7 +3,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include "OrbTestFiles.h"
 
+
+using orbtest::readAll;
 namespace {
 
 struct Launcher {
@@ -11,11 +14,6 @@ struct Launcher {
     std::unique_ptr<QProcess> process;
 };
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 

@@ -15,9 +15,12 @@
 
 #include <cstdarg>
 #include <mutex>
+#include "OrbTestFiles.h"
 
 using namespace orbtest;
 
+
+using orbtest::readAll;
 namespace {
 
 struct LogLine {
@@ -68,18 +71,9 @@ int logCount()
 
 QByteArray content(int size)
 {
-    QByteArray b(size, Qt::Uninitialized);
-    QRandomGenerator g(3);
-    for (int i = 0; i < size; ++i)
-        b[i] = char(g.bounded(256));
-    return b;
+    return orbtest::randomBytes(size, 3);
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 const int kMiB = 1048576;
 

@@ -3,21 +3,14 @@
 #include <QtTest>
 
 #include <stdexcept>
+#include "OrbTestFiles.h"
 
+
+using orbtest::readAll;
+using orbtest::writeFile;
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
-}
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString initError(OrbModel& model)
 {
