@@ -146,6 +146,17 @@ class tst_OrbNetDownload : public QObject {
         return "<no request>";
     }
 
+    // A resume against the sound server completes the file.
+    void resumeCompletes(const QString& path)
+    {
+        auto again = m_net->Download(request(url(), path), true);
+        auto w = std::make_shared<Watch>();
+        QVERIFY(attach(again, w, path));
+        QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 30000);
+        QCOMPARE(w->error, 0);
+        QVERIFY(readAll(path) == m_full);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -351,12 +362,7 @@ private slots:
         // Resume against the sound server completes the file.
         if (existing == m_full.size())
             return;  // nothing left to fetch
-        auto again = m_net->Download(request(url(), path), true);
-        auto w2 = std::make_shared<Watch>();
-        QVERIFY(attach(again, w2, path));
-        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 30000);
-        QCOMPARE(w2->error, 0);
-        QVERIFY(readAll(path) == m_full);
+        resumeCompletes(path);
     }
 
     void closeKeepsPartialFile()
@@ -375,12 +381,7 @@ private slots:
         QVERIFY(w->fileAtFinish == m_full.left(w->fileAtFinish.size()));
         QCOMPARE(w->finishes.load(), 1);
 
-        auto again = m_net->Download(request(url(), path), true);
-        auto w2 = std::make_shared<Watch>();
-        QVERIFY(attach(again, w2, path));
-        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 30000);
-        QCOMPARE(w2->error, 0);
-        QVERIFY(readAll(path) == m_full);
+        resumeCompletes(path);
     }
 
     void closeBeforeDispatch()
@@ -435,12 +436,7 @@ private slots:
         QCOMPARE(w->error, int(NetFileWriteFailed));
         QVERIFY(w->fileAtFinish == m_full.left(100000));
 
-        auto again = m_net->Download(request(url(), path), true);
-        auto w2 = std::make_shared<Watch>();
-        QVERIFY(attach(again, w2, path));
-        QTRY_COMPARE_WITH_TIMEOUT(w2->finishes.load(), 1, 30000);
-        QCOMPARE(w2->error, 0);
-        QVERIFY(readAll(path) == m_full);
+        resumeCompletes(path);
     }
 
     void droppedHandleKeepsRunning()
