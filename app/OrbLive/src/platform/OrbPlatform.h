@@ -11,9 +11,6 @@
 
 namespace OrbPlatform {
 
-// Executable file suffix of this platform (".exe" on Windows, empty elsewhere).
-const char* ExecutableSuffix();
-
 // True when a debugger is attached (Unix: the process has a tracer).
 bool IsDebuggerAttached();
 // Hands one message line to the debugger (Unix: standard error).
@@ -38,7 +35,6 @@ public:
 
     // Tries to become the holder; false when another process holds the key.
     bool TryAcquire();
-    bool IsHeld() const;
 
 private:
     struct Impl;

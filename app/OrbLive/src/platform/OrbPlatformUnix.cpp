@@ -19,11 +19,6 @@
 
 namespace OrbPlatform {
 
-const char* ExecutableSuffix()
-{
-    return "";
-}
-
 bool IsDebuggerAttached()
 {
     std::ifstream status("/proc/self/status");
@@ -122,11 +117,6 @@ bool InstanceLock::TryAcquire()
     }
     d->fd = fd;
     return true;
-}
-
-bool InstanceLock::IsHeld() const
-{
-    return d->fd >= 0;
 }
 
 } // namespace OrbPlatform

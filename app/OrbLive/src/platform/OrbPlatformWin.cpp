@@ -11,11 +11,6 @@
 
 namespace OrbPlatform {
 
-const char* ExecutableSuffix()
-{
-    return ".exe";
-}
-
 bool IsDebuggerAttached()
 {
     return ::IsDebuggerPresent() != FALSE;
@@ -72,11 +67,6 @@ bool InstanceLock::TryAcquire()
         return false;
     d->segment = std::move(segment);
     return true;
-}
-
-bool InstanceLock::IsHeld() const
-{
-    return d->segment != nullptr;
 }
 
 } // namespace OrbPlatform
