@@ -1,10 +1,35 @@
+# Compiler warnings for every target of this project: on, and kept at zero.
+# ORB_WERROR turns them into errors (the test command sets it).
+option(ORB_WERROR "Treat compiler warnings as errors" OFF)
+add_library(OrbWarnings INTERFACE)
+add_library(Orb::Warnings ALIAS OrbWarnings)
+if(MSVC)
+  target_compile_options(OrbWarnings INTERFACE /W4 $<$<BOOL:${ORB_WERROR}>:/WX>)
+else()
+  target_compile_options(OrbWarnings INTERFACE -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor
+    $<$<BOOL:${ORB_WERROR}>:-Werror>)
+endif()
+
+# AddressSanitizer and UBSan, for builds configured with ORB_SANITIZE.
+add_library(OrbSanitize INTERFACE)
+add_library(Orb::Sanitize ALIAS OrbSanitize)
+if(ORB_SANITIZE)
+  target_compile_options(OrbSanitize INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_options(OrbSanitize INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Project defaults every target of ours takes.
+add_library(OrbDefaults INTERFACE)
+add_library(Orb::Defaults ALIAS OrbDefaults)
+target_link_libraries(OrbDefaults INTERFACE OrbWarnings OrbSanitize)
+
 # orb_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>] [NO_HOME])
 # Every test runs headless with HOME and XDG_CONFIG_HOME in a throw-away folder of
 # its own, so no test ever sees the real user's files.
 function(orb_add_test name)
   cmake_parse_arguments(T "NO_HOME" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  target_link_libraries(${name} PRIVATE Orb::Defaults Qt6::Test ${T_LIBS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
   # A folder per test program: the game-settings file lives beside the program.
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin/${name})
