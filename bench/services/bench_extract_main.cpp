@@ -4,7 +4,7 @@
 
 #include "core/ComponentRegistry.h"
 #include "core/IOrbLog.h"
-#include "services/OrbInstaller.h"
+#include "services/installer/OrbInstaller.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "core/OrbApplication.h"
+#include "OrbApplication.h"
 
 int main(int argc, char** argv)
 {

@@ -1,9 +1,10 @@
 #include "core/ComponentRegister.h"
+#include "OrbTestLog.h"
 #include "core/ComponentRegistry.h"
 #include "core/IOrbLog.h"
-#include "services/IOrbArchieve.h"
-#include "workflow/IOrbModel.h"
-#include "workflow/OrbModel.h"
+#include "services/installer/IOrbArchieve.h"
+#include "model/IOrbModel.h"
+#include "model/OrbModel.h"
 
 #include "OrbTestCapture.h"
 
@@ -38,23 +39,10 @@ private:
     std::string m_name;
 };
 
-class FakeLog : public IOrbLog {
-public:
-    FakeLog() { g_events.push_back("new log"); }
-    ~FakeLog() override
-    {
-        g_events.push_back("delete log");
-        OrbRegistry::ResetCache<IOrbLog>();
-    }
-    void Init() override { g_events.push_back("init log"); }
-    void Uninit() override { g_events.push_back("uninit log"); }
-    std::string GetName() override { return "OrbLogImpl"; }
-    void OpenLogFile(const std::string&) override {}
-    void GetLogDir(std::string& out) override { out.clear(); }
-    void GetLogFileName(std::string& out) override { out.clear(); }
-    void CloseLogFile() override {}
-    void Log(int, const char*, ...) override {}
-};
+IOrbLog* makeLog()
+{
+    return new OrbTestLog([](const char* what) { g_events.push_back(std::string(what) + " log"); });
+}
 
 class ThrowingComponent : public FakeComponent {
 public:
@@ -83,7 +71,7 @@ private slots:
     {
         {
             ComponentRegister reg;
-            reg.RegisterLog("OrbLogImpl", [] { return static_cast<IOrbLog*>(new FakeLog()); });
+            reg.RegisterLog("OrbLogImpl", makeLog);
             for (const char* name : {"A", "B", "C"})
                 reg.Register(name, fake([name] { return new FakeComponent(name); }));
             reg.InitAll();
@@ -157,7 +145,7 @@ private slots:
         ComponentRegister reg;
         reg.Register("OrbLogImpl", fake([] { return new FakeComponent("OrbLogImpl"); }));
         QCOMPARE(GetComponent<IOrbLog>("OrbLogImpl"), nullptr);
-        reg.RegisterLog("OrbLogImpl", [] { return static_cast<IOrbLog*>(new FakeLog()); });
+        reg.RegisterLog("OrbLogImpl", makeLog);
         QVERIFY(GetComponent<IOrbLog>("OrbLogImpl") != nullptr);
     }
 

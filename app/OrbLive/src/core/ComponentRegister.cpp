@@ -2,7 +2,6 @@
 
 #include "ComponentRegistry.h"
 #include "IOrbLog.h"
-#include "OrbLogImpl.h"
 
 #include <cstdio>
 
@@ -45,11 +44,6 @@ ComponentRegister::~ComponentRegister()
     std::fputs("~ComponentRegister called\n", stdout);
     std::fflush(stdout);
     m_components.clear();
-}
-
-void ComponentRegister::RegisterLog(const std::string& name)
-{
-    RegisterLog(name, [] { return static_cast<IOrbLog*>(new OrbLogImpl()); });
 }
 
 void ComponentRegister::RegisterLog(const std::string& name, const LogFactory& make)

@@ -22,9 +22,13 @@ public:
     ComponentRegister(const ComponentRegister&) = delete;
     ComponentRegister& operator=(const ComponentRegister&) = delete;
 
-    // Registers the launcher's log component (an OrbLogImpl) unless the name is taken.
-    void RegisterLog(const std::string& name);
+    // Registers the log component unless the name is taken; it is released last.
     void RegisterLog(const std::string& name, const LogFactory& make);
+    template <class T>
+    void RegisterLog(const std::string& name)
+    {
+        RegisterLog(name, [] { return static_cast<IOrbLog*>(new T()); });
+    }
 
     // Creates and registers a component unless the name is taken.
     void Register(const std::string& name, const ComponentFactory& make);

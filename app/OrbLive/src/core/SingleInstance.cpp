@@ -1,24 +1,17 @@
 #include "SingleInstance.h"
 
-#include "ComponentRegistry.h"
 #include "platform/OrbPlatform.h"
-#include "workflow/IOrbModel.h"
 
 #include <memory>
 
-bool IsAlreadyRunning()
+bool IsAlreadyRunning(const std::string& gameName)
 {
-    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
-    if (!model)
-        return false;
-
     // Held until the process exits.
     static std::unique_ptr<OrbPlatform::InstanceLock> gameLock;
     static std::unique_ptr<OrbPlatform::InstanceLock> launcherLock;
 
     if (!gameLock)
-        gameLock = std::make_unique<OrbPlatform::InstanceLock>(
-            model->GetStringValue(OrbConfig::GameSettingConfig, "Basic", "GameName"));
+        gameLock = std::make_unique<OrbPlatform::InstanceLock>(gameName);
     if (!gameLock->TryAcquire())
         return true;
 

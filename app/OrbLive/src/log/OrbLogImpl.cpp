@@ -1,6 +1,6 @@
 #include "OrbLogImpl.h"
 
-#include "ComponentRegistry.h"
+#include "core/ComponentRegistry.h"
 #include "platform/OrbPlatform.h"
 
 #include <util/base.h>

@@ -1,6 +1,6 @@
 #include "core/ComponentRegister.h"
 #include "core/OrbLog.h"
-#include "core/OrbLogImpl.h"
+#include "log/OrbLogImpl.h"
 
 #include "OrbTestCapture.h"
 
@@ -67,7 +67,7 @@ class tst_OrbLogImpl : public QObject {
     void startLog()
     {
         m_registry = std::make_unique<ComponentRegister>();
-        m_registry->RegisterLog("OrbLogImpl");
+        m_registry->RegisterLog<OrbLogImpl>("OrbLogImpl");
         m_registry->InitAll();
         breakRepeats();
     }

@@ -1,4 +1,4 @@
-#include "workflow/OrbModel.h"
+#include "model/OrbModel.h"
 
 #include <QtTest>
 

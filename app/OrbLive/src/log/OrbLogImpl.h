@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IOrbLog.h"
+#include "core/IOrbLog.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -2,9 +2,10 @@
 // thread receives them, the held game download and its rules, pause and resume, and
 // the log lines of every completion and progress report.
 #include "core/ComponentRegister.h"
+#include "OrbTestLog.h"
 #include "core/ComponentRegistry.h"
 #include "core/IOrbLog.h"
-#include "services/OrbBackend.h"
+#include "services/download/OrbBackend.h"
 
 #include "TestHttpServer.h"
 
@@ -23,50 +24,14 @@ using namespace orbtest;
 using orbtest::readAll;
 namespace {
 
-struct LogLine {
-    int level;
-    QString text;
-};
-
-std::mutex g_logLock;
-QList<LogLine> g_log;
-
-class CaptureLog : public IOrbLog {
-public:
-    ~CaptureLog() override { OrbRegistry::ResetCache<IOrbLog>(); }
-    void Init() override {}
-    void Uninit() override {}
-    std::string GetName() override { return "OrbLogImpl"; }
-    void OpenLogFile(const std::string&) override {}
-    void GetLogDir(std::string& out) override { out.clear(); }
-    void GetLogFileName(std::string& out) override { out.clear(); }
-    void CloseLogFile() override {}
-    void Log(int level, const char* format, ...) override
-    {
-        char buf[4096];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(buf, sizeof buf, format, args);
-        va_end(args);
-        std::lock_guard<std::mutex> l(g_logLock);
-        g_log.append({level, QString::fromUtf8(buf)});
-    }
-};
-
-QList<LogLine> logLines(const QString& containing)
+QList<OrbTestLog::Line> logLines(const QString& containing)
 {
-    std::lock_guard<std::mutex> l(g_logLock);
-    QList<LogLine> out;
-    for (const auto& line : g_log)
-        if (line.text.contains(containing))
-            out.append(line);
-    return out;
+    return OrbTestLog::Lines(containing);
 }
 
 int logCount()
 {
-    std::lock_guard<std::mutex> l(g_logLock);
-    return g_log.size();
+    return OrbTestLog::Count();
 }
 
 QByteArray content(int size)
@@ -136,7 +101,7 @@ private slots:
             return rep;
         }));
         m_registry = std::make_unique<ComponentRegister>();
-        m_registry->RegisterLog("OrbLogImpl", [] { return static_cast<IOrbLog*>(new CaptureLog()); });
+        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
         m_registry->Register<OrbBackend>("OrbBackend");
         m_registry->InitAll();
         IOrbNetwork* service = GetComponent<IOrbNetwork>("OrbBackend");
@@ -169,8 +134,7 @@ private slots:
         m_progress.clear();
         m_launcherProgress.clear();
         m_stops = m_finishes = m_settings = m_launcherDone = 0;
-        std::lock_guard<std::mutex> l(g_logLock);
-        g_log.clear();
+        OrbTestLog::Clear();
     }
 
     // Progress in whole MiB (0 until the first MiB is in), one finish, the log lines, and

@@ -1,4 +1,4 @@
-#include "services/OrbInstaller.h"
+#include "services/installer/OrbInstaller.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>

@@ -192,18 +192,18 @@ void OrbInstaller::onExtractDirFinished()
     const OrbExtractReport& report = m_lastReport;
     switch (report.outcome) {
     case OrbExtractReport::Complete:
-        ORB_LOG(300, "Extracted %d entries of %s", report.extractedCount, qUtf8Printable(report.archivePath));
+        ORB_LOG(OrbLogInfo, "Extracted %d entries of %s", report.extractedCount, qUtf8Printable(report.archivePath));
         break;
     case OrbExtractReport::Partial:
-        ORB_LOG(200, "Extracted %d entries of %s, skipped %d unsafe entries", report.extractedCount,
+        ORB_LOG(OrbLogWarning, "Extracted %d entries of %s, skipped %d unsafe entries", report.extractedCount,
                 qUtf8Printable(report.archivePath), int(report.skipped.size()));
         break;
     case OrbExtractReport::Failed:
-        ORB_LOG(100, "Extraction of %s failed at '%s': %s", qUtf8Printable(report.archivePath),
+        ORB_LOG(OrbLogError, "Extraction of %s failed at '%s': %s", qUtf8Printable(report.archivePath),
                 qUtf8Printable(report.failedEntry), qUtf8Printable(report.error));
         break;
     case OrbExtractReport::Cancelled:
-        ORB_LOG(200, "Extraction of %s cancelled", qUtf8Printable(report.archivePath));
+        ORB_LOG(OrbLogWarning, "Extraction of %s cancelled", qUtf8Printable(report.archivePath));
         break;
     }
 

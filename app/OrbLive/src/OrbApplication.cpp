@@ -1,13 +1,15 @@
 #include "OrbApplication.h"
 
-#include "ComponentRegister.h"
-#include "OrbLog.h"
-#include "SingleInstance.h"
+#include "core/ComponentRegister.h"
+#include "core/ComponentRegistry.h"
+#include "core/OrbLog.h"
+#include "core/SingleInstance.h"
+#include "log/OrbLogImpl.h"
 #include "platform/OrbPlatform.h"
-#include "services/OrbBackend.h"
-#include "services/OrbInstaller.h"
+#include "services/download/OrbBackend.h"
+#include "services/installer/OrbInstaller.h"
 #include "workflow/OrbLauncherManager.h"
-#include "workflow/OrbModel.h"
+#include "model/OrbModel.h"
 
 #include <QApplication>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
@@ -44,7 +46,7 @@ int OrbLauncherMain(int argc, char** argv)
     int exitCode = 0;
     {
         ComponentRegister registry;
-        registry.RegisterLog("OrbLogImpl");
+        registry.RegisterLog<OrbLogImpl>("OrbLogImpl");
         registry.Register<OrbModel>("OrbModel");
         registry.Register<OrbBackend>("OrbBackend");
         registry.Register<OrbInstaller>("OrbInstaller");
@@ -63,7 +65,10 @@ int OrbLauncherMain(int argc, char** argv)
         }
 
         if (started) {
-            if (IsAlreadyRunning()) {
+            IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+            const std::string gameName =
+                model ? model->GetStringValue(OrbConfig::GameSettingConfig, "Basic", "GameName") : std::string();
+            if (IsAlreadyRunning(gameName)) {
                 ORB_LOG(OrbLogInfo, "another launcher for this game is running; leaving");
             } else {
                 OrbPlatform::QuitOnTerminationRequest();
