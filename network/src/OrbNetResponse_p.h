@@ -1,4 +1,14 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 // Private record of a response handle, shared by the handle and the engine.
 
 #include "OrbNetResponse.h"
@@ -10,12 +20,26 @@
 #include <mutex>
 
 class QNetworkReply;
-class OrbNetworkPrivate;
+
+// Life of a response handle. The values are stored in the handle's atomic state.
+enum OrbResponseState : int {
+    OrbResponseCreated = 0,     // submitted, not yet sent
+    OrbResponseDispatched = 1,  // a transport reply exists
+    OrbResponseFinished = 2,    // completed: results are final
+};
+
+// What a handle needs from its engine: closing a request that is running.
+class ORBNETWORK_PRIVATE_EXPORT IOrbResponseCloser {
+public:
+    virtual ~IOrbResponseCloser();
+    // Any thread: asks the worker to close the running request id.
+    virtual void RequestClose(int id) = 0;
+};
 
 // Lets handles reach their engine for Close while it lives, and never after.
 struct OrbEngineLink {
     std::mutex lock;
-    OrbNetworkPrivate* engine = nullptr;
+    IOrbResponseCloser* engine = nullptr;
 };
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetResponsePrivate {
@@ -49,7 +73,7 @@ public:
     Qt::HANDLE workerThread = nullptr;
     std::shared_ptr<OrbEngineLink> link;
     QNetworkReply* reply = nullptr;  // worker thread only
-    std::atomic<int> state{0};       // 0 created, 1 dispatched, 2 finished
+    std::atomic<OrbResponseState> state{OrbResponseCreated};
     std::atomic<bool> closeRequested{false};
     std::atomic<int> error{0};
     std::atomic<int> selectMode{ProxyDirect};

@@ -1,14 +1,14 @@
 #include "OrbNetRequest.h"
 
+#include "OrbNetOptions_p.h"
+
 #include <QUrl>
 #include <QUrlQuery>
 
 #include <vector>
 
 struct OrbNetRequestPrivate {
-    ProxyMode mode = ProxyAuto;
-    std::string proxyHost;
-    int proxyPort = 0;
+    OrbNetOptions options;
     OrbHttpMethod method = HttpGet;
     std::string scheme, userInfo, host;
     int port = 0;
@@ -20,18 +20,15 @@ struct OrbNetRequestPrivate {
     std::string textBody;
     std::vector<unsigned char> byteBody;
     std::map<std::string, std::string> headers;
-    std::string userAgent;
-    int timeout = 0;
-    int retryCount = 0;
-    bool verifyPeer = true;
 
     void fromConfig(const OrbNetConfig& config)
     {
-        mode = config.GetProxy(proxyHost, proxyPort);
-        userAgent = config.UserAgent();
-        timeout = config.Timeout();
-        retryCount = config.RetryCount();
-        verifyPeer = config.VerifyPeer() || config.IsEmpty();
+        if (const OrbNetOptions* o = OrbNetConfigOptions(config)) {
+            options = *o;
+        } else {
+            options = OrbNetOptions();
+            options.mode = ProxyDirect;  // what an empty config reports
+        }
     }
 };
 
@@ -283,57 +280,48 @@ OrbNetRequest& OrbNetRequest::SetMethod(OrbHttpMethod method)
 
 ProxyMode OrbNetRequest::GetProxy(std::string& host, int& port) const
 {
-    if (!d)
-        return ProxyDirect;
-    if (d->mode == ProxySocks5) {
-        host = d->proxyHost;
-        port = d->proxyPort;
-    }
-    return d->mode;
+    return d ? d->options.GetProxy(host, port) : ProxyDirect;
 }
 
 OrbNetRequest& OrbNetRequest::SetProxy(ProxyMode mode, const std::string& host, int port)
 {
-    if (d) {
-        d->mode = mode;
-        d->proxyHost = host;
-        d->proxyPort = port;
-    }
+    if (d)
+        d->options.SetProxy(mode, host, port);
     return *this;
 }
 
-int OrbNetRequest::Timeout() const { return d ? d->timeout : 0; }
+int OrbNetRequest::Timeout() const { return d ? d->options.timeout : 0; }
 
 OrbNetRequest& OrbNetRequest::SetTimeout(int seconds)
 {
     if (d)
-        d->timeout = seconds;
+        d->options.timeout = seconds;
     return *this;
 }
 
-int OrbNetRequest::RetryCount() const { return d ? d->retryCount : 0; }
+int OrbNetRequest::RetryCount() const { return d ? d->options.retryCount : 0; }
 
 OrbNetRequest& OrbNetRequest::SetRetryCount(int count)
 {
     if (d)
-        d->retryCount = count > 0 ? count : 0;
+        d->options.SetRetryCount(count);
     return *this;
 }
 
-std::string OrbNetRequest::UserAgent() const { return d ? d->userAgent : std::string(); }
+std::string OrbNetRequest::UserAgent() const { return d ? d->options.userAgent : std::string(); }
 
 OrbNetRequest& OrbNetRequest::SetUserAgent(const std::string& userAgent)
 {
     if (d)
-        d->userAgent = userAgent;
+        d->options.userAgent = userAgent;
     return *this;
 }
 
-bool OrbNetRequest::VerifyPeer() const { return d ? d->verifyPeer : false; }
+bool OrbNetRequest::VerifyPeer() const { return d ? d->options.verifyPeer : false; }
 
 OrbNetRequest& OrbNetRequest::SetVerifyPeer(bool verify)
 {
     if (d)
-        d->verifyPeer = verify;
+        d->options.verifyPeer = verify;
     return *this;
 }

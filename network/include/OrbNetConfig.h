@@ -6,6 +6,7 @@
 #include <string>
 
 struct OrbNetConfigPrivate;
+struct OrbNetOptions;
 
 // Defaults for the requests built from it. Moved-from objects are empty: setters do
 // nothing, getters return neutral values and GetProxy reports ProxyDirect.
@@ -44,6 +45,7 @@ public:
     bool IsEmpty() const { return d == nullptr; }
 
 private:
+    friend const OrbNetOptions* OrbNetConfigOptions(const OrbNetConfig& config);
     OrbNetConfigPrivate* d;
 };
 

@@ -1,6 +1,18 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 
-#include "OrbNetIPSelector.h"
+#include "OrbIPStatus.h"
+#include "OrbNetRoute_p.h"
+#include "OrbNetworkExport.h"
 
 #include <QObject>
 #include <QString>
@@ -11,6 +23,7 @@
 #include <vector>
 
 class QTimer;
+class OrbNetIPSelector;
 
 // Resolution, routes and probe passes of one host and port.
 class ORBNETWORK_PRIVATE_EXPORT OrbHostParser : public QObject {
@@ -28,7 +41,7 @@ public:
     void ProbeAllRoutes();
     void ProbeFinished(OrbNetReqStatus* status);
     void PruneRoutes();
-    void AddAddress(const std::string& ip, int source);
+    void AddAddress(const std::string& ip, OrbAddressSource source);
     void LookupFinished(int generation, int index, bool ok, const QStringList& addresses);
     bool PassRunning() const { return m_probesDone < m_probesSent; }
     void AddPendingProbe(int id) { m_pendingProbes.push_back(id); }
@@ -36,7 +49,7 @@ public:
 
     std::vector<OrbNetRouteStatus*> Routes() const;  // walk order: ip string, then type
     std::list<OrbIPStatus> RouteList() const;        // routes not excluded
-    OrbNetRouteStatus* Route(const std::string& ip, int type) const;
+    OrbNetRouteStatus* Route(const std::string& ip, OrbRouteType type) const;
 
     bool IsReady() const { return m_ready; }
     bool SystemProxy() const { return m_systemProxy; }
@@ -67,7 +80,7 @@ private:
     int m_probesDone = 0;
     int m_pass = 0;
     OrbNetRouteStatus* m_selectedRoute = nullptr;
-    std::map<std::string, std::map<int, OrbNetRouteStatus*>> m_addresses;
+    std::map<std::string, std::map<OrbRouteType, OrbNetRouteStatus*>> m_addresses;
     std::list<std::pair<ProxyMode, OrbNetReqStatus*>> m_pending;
     std::list<int> m_pendingProbes;
     QTimer* m_refresh = nullptr;

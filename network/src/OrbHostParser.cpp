@@ -1,6 +1,7 @@
-#include "OrbHostParser.h"
+#include "OrbHostParser_p.h"
 
 #include "OrbDnsResolver.h"
+#include "OrbNetIPSelector_p.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -37,7 +38,7 @@ void OrbHostParser::startLookups()
 {
     if (m_literal) {
         // An IPv4 literal is its own single address: nothing to look up.
-        AddAddress(QHostAddress(m_host).toString().toStdString(), 0);
+        AddAddress(QHostAddress(m_host).toString().toStdString(), OrbSourceSystem);
         ProbeAllRoutes();
         return;
     }
@@ -72,25 +73,25 @@ void OrbHostParser::LookupFinished(int generation, int index, bool ok, const QSt
             QHostAddress addr;
             if (!addr.setAddress(a) || addr.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
-            AddAddress(addr.toString().toStdString(), index);
+            AddAddress(addr.toString().toStdString(), index == 0 ? OrbSourceSystem : OrbSourcePublic);
             if (++taken == kMaxAddressesPerLookup)
                 break;
         }
     }
     if (++m_finishedLookups == m_lookupCount) {
         if (m_addresses.empty())
-            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), 0);
+            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), OrbSourceSystem);
         ProbeAllRoutes();
     }
 }
 
-void OrbHostParser::AddAddress(const std::string& ip, int source)
+void OrbHostParser::AddAddress(const std::string& ip, OrbAddressSource source)
 {
     if (m_addresses.count(ip))
         return;
     auto& types = m_addresses[ip];
     const qint64 now = m_selector->Now();
-    auto make = [&](int type) {
+    auto make = [&](OrbRouteType type) {
         auto* r = new OrbNetRouteStatus;
         r->ip = ip;
         r->type = type;
@@ -99,9 +100,9 @@ void OrbHostParser::AddAddress(const std::string& ip, int source)
         r->lastUpdate = now;
         types[type] = r;
     };
-    make(ProxyDirect);
+    make(OrbRouteDirect);
     if (m_systemProxy)
-        make(ProxySystem);
+        make(OrbRouteSystemProxy);
 }
 
 std::vector<OrbNetRouteStatus*> OrbHostParser::Routes() const
@@ -113,7 +114,7 @@ std::vector<OrbNetRouteStatus*> OrbHostParser::Routes() const
     return out;
 }
 
-OrbNetRouteStatus* OrbHostParser::Route(const std::string& ip, int type) const
+OrbNetRouteStatus* OrbHostParser::Route(const std::string& ip, OrbRouteType type) const
 {
     auto a = m_addresses.find(ip);
     if (a == m_addresses.end())
@@ -131,7 +132,7 @@ std::list<OrbIPStatus> OrbHostParser::RouteList() const
         OrbIPStatus s;
         s.ip = r->ip;
         s.source = r->source;
-        s.mode = ProxyMode(r->type);
+        s.mode = RouteProxyMode(r->type);
         s.reachable = r->probeOk;
         s.selected = r->selected;
         s.latency = r->lastProbeLatency;
@@ -151,7 +152,7 @@ void OrbHostParser::ProbeAllRoutes()
     const int pass = ++m_pass;
     for (OrbNetRouteStatus* r : targets) {
         auto* s = new OrbNetReqStatus;
-        s->kind = 0;
+        s->kind = OrbAttemptProbe;
         s->route = r;
         s->start = m_selector->Now();
         s->listed = true;
@@ -186,7 +187,7 @@ void OrbHostParser::ProbeFinished(OrbNetReqStatus*)
         m_pending.clear();
         for (const auto& p : pending) {
             OrbNetRouteStatus* route = SelectRoute(p.first, p.second);
-            m_selector->Engine()->ProcessHttp(ProxyMode(route->type), route->ip, p.second->id, 0);
+            m_selector->Engine()->ProcessHttp(RouteProxyMode(route->type), route->ip, p.second->id, 0);
         }
     }
 }
@@ -214,11 +215,11 @@ void OrbHostParser::PruneRoutes()
 OrbNetReqStatus* OrbHostParser::DispatchHttp(ProxyMode mode, int id)
 {
     auto* s = new OrbNetReqStatus;
-    s->kind = 1;
+    s->kind = OrbAttemptRequest;
     s->id = id;
     if (m_ready) {
         OrbNetRouteStatus* route = SelectRoute(mode, s);
-        m_selector->Engine()->ProcessHttp(ProxyMode(route->type), route->ip, id, 0);
+        m_selector->Engine()->ProcessHttp(RouteProxyMode(route->type), route->ip, id, 0);
     } else {
         m_pending.emplace_back(mode, s);
     }
@@ -236,7 +237,7 @@ OrbNetRouteStatus* OrbHostParser::SelectRoute(ProxyMode mode, OrbNetReqStatus* s
         effective = ProxyDirect;  // an invalid mode is routed like a direct request
     OrbNetRouteStatus* best = nullptr;
     for (OrbNetRouteStatus* r : Routes()) {
-        if (!(r->type & effective))
+        if (!RouteMatches(r->type, effective))
             continue;
         if (!best || OrbRouteBeats(*r, *best))
             best = r;
@@ -245,7 +246,7 @@ OrbNetRouteStatus* OrbHostParser::SelectRoute(ProxyMode mode, OrbNetReqStatus* s
         // No route of the wanted kind (cannot happen with at least one address): use any.
         const auto all = Routes();
         if (all.empty())
-            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), 0);
+            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), OrbSourceSystem);
         best = Routes().front();
     }
     OrbNetRouteStatus* chosen = best;
@@ -261,7 +262,7 @@ OrbNetRouteStatus* OrbHostParser::SelectRoute(ProxyMode mode, OrbNetReqStatus* s
     status->route = chosen;
     status->start = m_selector->Now();
     status->listed = true;
-    if (status->kind == 1)
+    if (status->kind == OrbAttemptRequest)
         chosen->requestRecords.push_back(status);
     else
         chosen->probeRecords.push_back(status);

@@ -1,5 +1,7 @@
 #include "OrbNetConfig.h"
 
+#include "OrbNetOptions_p.h"
+
 namespace {
 // Product default for the second lookup; tests and demos replace it with a loopback address.
 constexpr const char* kPublicResolver = "119.29.29.29";
@@ -7,17 +9,16 @@ constexpr int kLookupTimeoutMs = 3000;
 } // namespace
 
 struct OrbNetConfigPrivate {
-    ProxyMode mode = ProxyAuto;
-    std::string proxyHost;
-    int proxyPort = 0;
-    std::string userAgent;
-    int timeout = 0;
-    int retryCount = 0;
-    bool verifyPeer = true;
+    OrbNetOptions options;
     std::string systemResolver;
     std::string publicResolver = kPublicResolver;
     int lookupTimeout = kLookupTimeoutMs;
 };
+
+const OrbNetOptions* OrbNetConfigOptions(const OrbNetConfig& config)
+{
+    return config.d ? &config.d->options : nullptr;
+}
 
 static OrbNetConfig makeDefaultConfig()
 {
@@ -62,58 +63,49 @@ void OrbNetConfig::operator=(OrbNetConfig&& other) noexcept
 
 ProxyMode OrbNetConfig::GetProxy(std::string& host, int& port) const
 {
-    if (!d)
-        return ProxyDirect;
-    if (d->mode == ProxySocks5) {
-        host = d->proxyHost;
-        port = d->proxyPort;
-    }
-    return d->mode;
+    return d ? d->options.GetProxy(host, port) : ProxyDirect;
 }
 
 OrbNetConfig& OrbNetConfig::SetProxy(ProxyMode mode, const std::string& host, int port)
 {
-    if (d) {
-        d->mode = mode;
-        d->proxyHost = host;
-        d->proxyPort = port;
-    }
+    if (d)
+        d->options.SetProxy(mode, host, port);
     return *this;
 }
 
-int OrbNetConfig::Timeout() const { return d ? d->timeout : 0; }
+int OrbNetConfig::Timeout() const { return d ? d->options.timeout : 0; }
 
 OrbNetConfig& OrbNetConfig::SetTimeout(int seconds)
 {
     if (d)
-        d->timeout = seconds;
+        d->options.timeout = seconds;
     return *this;
 }
 
-int OrbNetConfig::RetryCount() const { return d ? d->retryCount : 0; }
+int OrbNetConfig::RetryCount() const { return d ? d->options.retryCount : 0; }
 
 OrbNetConfig& OrbNetConfig::SetRetryCount(int count)
 {
     if (d)
-        d->retryCount = count > 0 ? count : 0;
+        d->options.SetRetryCount(count);
     return *this;
 }
 
-std::string OrbNetConfig::UserAgent() const { return d ? d->userAgent : std::string(); }
+std::string OrbNetConfig::UserAgent() const { return d ? d->options.userAgent : std::string(); }
 
 OrbNetConfig& OrbNetConfig::SetUserAgent(const std::string& userAgent)
 {
     if (d)
-        d->userAgent = userAgent;
+        d->options.userAgent = userAgent;
     return *this;
 }
 
-bool OrbNetConfig::VerifyPeer() const { return d ? d->verifyPeer : false; }
+bool OrbNetConfig::VerifyPeer() const { return d ? d->options.verifyPeer : false; }
 
 OrbNetConfig& OrbNetConfig::SetVerifyPeer(bool verify)
 {
     if (d)
-        d->verifyPeer = verify;
+        d->options.verifyPeer = verify;
     return *this;
 }
 

@@ -1,8 +1,9 @@
-#include "OrbNetworkPrivate.h"
+#include "OrbNetwork_p.h"
 
 #include "OrbDnsResolver.h"
+#include "OrbNetwork.h"
 #include "OrbNetDownload_p.h"
-#include "OrbNetProxyQuery.h"
+#include "OrbNetProxyQuery_p.h"
 #include "OrbNetResponse_p.h"
 
 #include <QMetaObject>
@@ -13,15 +14,12 @@
 #include <QSslSocket>
 #include <QUrl>
 
-namespace {
-std::mutex g_observerLock;
-OrbNetworkPrivate::DispatchObserver g_observer;
-} // namespace
+OrbNetworkPrivate* OrbNetworkPrivate::get(OrbNetwork* n) { return n->d; }
 
 void OrbNetworkPrivate::SetDispatchObserver(DispatchObserver observer)
 {
-    std::lock_guard<std::mutex> l(g_observerLock);
-    g_observer = std::move(observer);
+    std::lock_guard<std::mutex> l(m_observerLock);
+    m_observer = std::move(observer);
 }
 
 OrbNetworkPrivate::OrbNetworkPrivate(const OrbNetConfig& c) : config(c), m_link(std::make_shared<OrbEngineLink>())
@@ -119,10 +117,10 @@ void OrbNetworkPrivate::ProcessHttp(ProxyMode mode, const std::string& ip, int i
     if (!h)
         return;
     OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
-    const bool retry = p->state.load() == 1;
-    if (failed || p->closeRequested.load() || (!retry && p->state.load() == 2)) {
+    const bool retry = p->state.load() == OrbResponseDispatched;
+    if (failed || p->closeRequested.load() || (!retry && p->state.load() == OrbResponseFinished)) {
         // Completed from the event loop, never from inside the selector's own call.
-        const int err = (p->closeRequested.load() || p->state.load() == 2) ? NetClosed : NetHostNotFound;
+        const int err = (p->closeRequested.load() || p->state.load() == OrbResponseFinished) ? NetClosed : NetHostNotFound;
         QMetaObject::invokeMethod(this, [this, id, err] { finishUnsent(id, err); }, Qt::QueuedConnection);
         return;
     }
@@ -134,9 +132,9 @@ void OrbNetworkPrivate::ProcessHttp(ProxyMode mode, const std::string& ip, int i
     if (retry)
         p->ResetError();
     {
-        std::lock_guard<std::mutex> l(g_observerLock);
-        if (g_observer)
-            g_observer(id, mode, ip);
+        std::lock_guard<std::mutex> l(m_observerLock);
+        if (m_observer)
+            m_observer(id, mode, ip);
     }
     QNetworkReply* reply = send(p, mode);
     if (p->readBufferSize > 0)
@@ -144,8 +142,8 @@ void OrbNetworkPrivate::ProcessHttp(ProxyMode mode, const std::string& ip, int i
     p->reply = reply;
     wire(h, reply);
     if (!retry) {
-        int expected = 0;
-        if (!p->state.compare_exchange_strong(expected, 1)) {
+        OrbResponseState expected = OrbResponseCreated;
+        if (!p->state.compare_exchange_strong(expected, OrbResponseDispatched)) {
             // Closed while it was being sent: end it exactly like a close of a running request.
             if (p->error.load() != NetClosed) {
                 m_selector->ReportError(id, NetClosed);
@@ -241,10 +239,10 @@ void OrbNetworkPrivate::wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkR
     const int id = OrbNetResponsePrivate::get(h.get())->id;
     std::weak_ptr<OrbNetResponse> weak = h;
     connect(reply, &QNetworkReply::readyRead, this, [this, weak, id, reply] {
-        auto h = weak.lock();
-        if (!h)
+        auto self = weak.lock();
+        if (!self)
             return;
-        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
+        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(self.get());
         if (p->reply != reply)
             return;
         const QByteArray chunk = reply->readAll();
@@ -257,18 +255,18 @@ void OrbNetworkPrivate::wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkR
             p->body += chunk;
     });
     connect(reply, &QNetworkReply::downloadProgress, this, [weak, reply](qint64 rec, qint64 tot) {
-        auto h = weak.lock();
-        if (!h)
+        auto self = weak.lock();
+        if (!self)
             return;
-        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
+        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(self.get());
         if (p->reply == reply)
-            p->CallProgress(h, rec, tot);
+            p->CallProgress(self, rec, tot);
     });
     connect(reply, &QNetworkReply::errorOccurred, this, [this, weak, id, reply](QNetworkReply::NetworkError code) {
-        auto h = weak.lock();
-        if (!h)
+        auto self = weak.lock();
+        if (!self)
             return;
-        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
+        OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(self.get());
         if (p->reply != reply || p->error.load() == NetClosed)
             return;
         m_selector->ReportError(id, int(code));

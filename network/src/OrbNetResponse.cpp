@@ -1,10 +1,11 @@
 #include "OrbNetResponse.h"
 
 #include "OrbNetResponse_p.h"
-#include "OrbNetworkPrivate.h"
 
 #include <QDateTime>
 #include <QEventLoop>
+
+IOrbResponseCloser::~IOrbResponseCloser() = default;
 
 OrbNetResponsePrivate::OrbNetResponsePrivate(int i, const OrbNetRequest& r)
     : request(r), id(i), start(QDateTime::currentMSecsSinceEpoch())
@@ -34,7 +35,7 @@ void OrbNetResponsePrivate::Complete(const std::shared_ptr<OrbNetResponse>& self
         if (completed)
             return;
         end = QDateTime::currentMSecsSinceEpoch();
-        state.store(2);
+        state.store(OrbResponseFinished);
         completed = true;
         fin = std::move(finish);
         finish = nullptr;
@@ -62,7 +63,7 @@ void OrbNetResponsePrivate::Abandon()
             return;
         SetError(NetClosed);
         end = QDateTime::currentMSecsSinceEpoch();
-        state.store(2);
+        state.store(OrbResponseFinished);
         completed = true;
         fin.swap(finish);
         prog.swap(progress);
@@ -143,10 +144,10 @@ bool OrbNetResponse::Async(FinishFn finish, ProgressFn progress)
 void OrbNetResponse::Close()
 {
     d->closeRequested.store(true);
-    int expected = 0;
-    if (d->state.compare_exchange_strong(expected, 2))
+    OrbResponseState expected = OrbResponseCreated;
+    if (d->state.compare_exchange_strong(expected, OrbResponseFinished))
         return;  // not sent yet: the engine completes it with 98 when it comes to dispatch it
-    if (expected != 1)
+    if (expected != OrbResponseDispatched)
         return;
     std::shared_ptr<OrbEngineLink> link = d->link;
     if (!link)
@@ -156,8 +157,8 @@ void OrbNetResponse::Close()
         link->engine->RequestClose(d->id);
 }
 
-bool OrbNetResponse::IsStart() const { return d->state.load() != 0; }
-bool OrbNetResponse::IsFinish() const { return d->state.load() == 2; }
+bool OrbNetResponse::IsStart() const { return d->state.load() != OrbResponseCreated; }
+bool OrbNetResponse::IsFinish() const { return d->state.load() == OrbResponseFinished; }
 NetError OrbNetResponse::Error() const { return NetError(d->error.load()); }
 int OrbNetResponse::StatusCode() const { return d->statusCode; }
 std::string OrbNetResponse::ContentType() const { return d->contentType; }

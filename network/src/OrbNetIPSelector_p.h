@@ -1,13 +1,23 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 // Address selection: per host and port a parser resolves the host, keeps routes
 // (address x direct/system proxy), probes and scores them, and binds each request
 // to the best route its proxy mode allows. Everything here runs on the worker thread.
 
 #include "OrbIPStatus.h"
 #include "OrbNetDefine.h"
+#include "OrbNetRoute_p.h"
 #include "OrbNetworkExport.h"
 
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -19,71 +29,6 @@
 class IOrbDnsResolver;
 class OrbHostParser;
 class OrbNetRequest;
-struct OrbNetRouteStatus;
-
-// One attempt of a request, or one probe. Owned by the route whose window lists it;
-// while routing data still points at it, that holds it too.
-struct ORBNETWORK_PRIVATE_EXPORT OrbNetReqStatus {
-    int id = 0;
-    OrbNetRouteStatus* route = nullptr;
-    int kind = 1;  // 1 real request, 0 probe
-    bool finished = false;
-    bool closed = false;
-    bool measured = false;
-    int error = 0;
-    qint64 start = 0;
-    qint64 end = 0;
-    // ownership bookkeeping
-    bool listed = false;
-    bool routed = false;
-};
-
-// The routing order of one request, sent from the engine to the selector.
-struct ORBNETWORK_PRIVATE_EXPORT HttpInfoForSelector {
-    ProxyMode mode = ProxyAuto;
-    int port = 0;
-    int id = 0;
-    int retry = 0;
-    QString scheme;
-    QString host;
-    OrbNetReqStatus* status = nullptr;
-};
-Q_DECLARE_METATYPE(HttpInfoForSelector)
-
-// One address reached one way.
-struct ORBNETWORK_PRIVATE_EXPORT OrbNetRouteStatus {
-    std::string ip;
-    int type = 1;    // 1 direct, 2 system proxy, 4 SOCKS5
-    int source = 0;  // 0 system resolver or fallback, 1 public resolver
-    OrbHostParser* parser = nullptr;
-    bool excluded = false;
-    bool selected = false;
-    bool probeOk = false;
-    bool requestOk = false;
-    qint64 lastUpdate = 0;
-    int probeLatencySum = 0;
-    int probeSamples = 0;
-    int lastProbeLatency = 0;
-    std::list<OrbNetReqStatus*> probeRecords;
-    int requestFailures = 0;
-    int requestSamples = 0;
-    std::list<OrbNetReqStatus*> requestRecords;
-    int probeFailuresTotal = 0;
-    int probeSamplesTotal = 0;
-    int requestFailuresTotal = 0;
-    int requestSamplesTotal = 0;
-
-    OrbNetRouteStatus() = default;
-    OrbNetRouteStatus(const OrbNetRouteStatus&) = delete;
-    OrbNetRouteStatus& operator=(const OrbNetRouteStatus&) = delete;
-    ~OrbNetRouteStatus();
-
-    int Score() const;
-    int AverageProbeLatency() const;
-};
-
-// True when route b beats route a.
-ORBNETWORK_PRIVATE_EXPORT bool OrbRouteBeats(const OrbNetRouteStatus& b, const OrbNetRouteStatus& a);
 
 // What the selector needs from the engine; the engine implements it, tests fake it.
 class ORBNETWORK_PRIVATE_EXPORT IOrbSelectorEngine {
@@ -101,7 +46,7 @@ class ORBNETWORK_PRIVATE_EXPORT OrbNetIPSelector : public QObject {
 public:
     static constexpr int kProbeWindowMs = 300000;
     static constexpr int kRequestWindowMs = 60000;
-    static constexpr int kFailedProbeLatency = 2000;
+    static constexpr int kFailedProbeLatency = OrbNetRouteStatus::kFailedProbeLatency;
 
     OrbNetIPSelector(IOrbSelectorEngine* engine, std::shared_ptr<IOrbDnsResolver> resolver, int lookupTimeoutMs,
                      QObject* parent = nullptr);

@@ -41,6 +41,7 @@ public:
     std::shared_ptr<OrbNetDownload> Download(const OrbNetDownloadReq& req, bool resume);
 
 private:
+    friend class OrbNetworkPrivate;
     void ensureInit();
     OrbNetworkPrivate* d;
 };

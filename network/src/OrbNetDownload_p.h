@@ -1,9 +1,19 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 // Private record of a download handle: owns the file sink and bridges the transfer's
 // callbacks to the caller's.
 
 #include "OrbNetDownload.h"
-#include "OrbNetDownloadSink.h"
+#include "OrbNetDownloadSink_p.h"
 #include "OrbNetResponse.h"
 
 #include <mutex>

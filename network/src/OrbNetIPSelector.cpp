@@ -1,7 +1,7 @@
-#include "OrbNetIPSelector.h"
+#include "OrbNetIPSelector_p.h"
 
 #include "OrbDnsResolver.h"
-#include "OrbHostParser.h"
+#include "OrbHostParser_p.h"
 #include "OrbNetRequest.h"
 
 #include <QNetworkProxy>
@@ -32,7 +32,7 @@ int OrbNetRouteStatus::Score() const
 
 int OrbNetRouteStatus::AverageProbeLatency() const
 {
-    return probeSamples ? probeLatencySum / probeSamples : OrbNetIPSelector::kFailedProbeLatency;
+    return probeSamples ? probeLatencySum / probeSamples : kFailedProbeLatency;
 }
 
 bool OrbRouteBeats(const OrbNetRouteStatus& b, const OrbNetRouteStatus& a)
@@ -66,7 +66,7 @@ OrbNetIPSelector::OrbNetIPSelector(IOrbSelectorEngine* engine, std::shared_ptr<I
     : QObject(parent), m_engine(engine), m_resolver(std::move(resolver)), m_lookupTimeout(lookupTimeoutMs),
       m_clock(steadyMs)
 {
-    m_socks.type = ProxySocks5;
+    m_socks.type = OrbRouteSocks5;
 }
 
 OrbNetIPSelector::~OrbNetIPSelector()
@@ -132,7 +132,7 @@ void OrbNetIPSelector::onHttpDo(HttpInfoForSelector info)
         // One of our own probes: it goes exactly the way of the route it measures.
         OrbNetRouteStatus* route = known->second.status ? known->second.status->route : nullptr;
         if (route)
-            m_engine->ProcessHttp(ProxyMode(route->type), route->ip, info.id, 0);
+            m_engine->ProcessHttp(RouteProxyMode(route->type), route->ip, info.id, 0);
         else
             m_engine->ProcessHttp(ProxyDirect, std::string(), info.id, 0);
         return;
@@ -174,7 +174,7 @@ void OrbNetIPSelector::SendProbe(OrbNetReqStatus* status, std::function<void(Orb
     const int id = m_engine->NextId();
     status->id = id;
     HttpInfoForSelector info;
-    info.mode = ProxyMode(status->route->type);
+    info.mode = RouteProxyMode(status->route->type);
     info.id = id;
     info.retry = 0;
     info.scheme = parser->Scheme();
@@ -193,7 +193,7 @@ void OrbNetIPSelector::SendProbe(OrbNetReqStatus* status, std::function<void(Orb
         .SetUrl((scheme + QStringLiteral("://") + parser->Host() + QLatin1Char(':') + QString::number(parser->Port()))
                     .toStdString(),
                 false);
-    req.SetProxy(ProxyMode(status->route->type), std::string(), 0);
+    req.SetProxy(RouteProxyMode(status->route->type), std::string(), 0);
     m_engine->SubmitProbe(id, req, [callback, status] { callback(status); });
 }
 
@@ -253,7 +253,7 @@ void OrbNetIPSelector::CountOutcome(OrbNetRouteStatus* route, OrbNetReqStatus* s
     expire(route, now);
     if (status->closed)
         return;
-    if (status->kind == 1) {
+    if (status->kind == OrbAttemptRequest) {
         if (!success) {
             route->requestFailuresTotal += 1;
             route->requestFailures += 1;
@@ -319,7 +319,7 @@ bool OrbNetIPSelector::ReportFinished(int id)
     if (s)
         s->finished = true;
     HttpInfoForSelector& info = it->second;
-    if (s && s->kind == 1 && s->error != 0 && !s->closed && info.retry > 1) {
+    if (s && s->kind == OrbAttemptRequest && s->error != 0 && !s->closed && info.retry > 1) {
         OrbHostParser* parser = Parser(info.host, info.port);
         if (parser) {
             info.retry -= 1;

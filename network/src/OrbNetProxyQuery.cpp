@@ -1,4 +1,4 @@
-#include "OrbNetProxyQuery.h"
+#include "OrbNetProxyQuery_p.h"
 
 #include <QNetworkProxy>
 

@@ -1,6 +1,6 @@
 #include "OrbNetDownloadReq.h"
 
-#include "OrbNetDownloadSink.h"
+#include "OrbNetDownloadSink_p.h"
 
 struct OrbNetDownloadReqPrivate {
     explicit OrbNetDownloadReqPrivate(const OrbNetConfig& config) : request(config) {}

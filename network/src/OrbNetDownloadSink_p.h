@@ -1,4 +1,14 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 // Private part of a download: owns the target file, decides how it is opened and
 // which byte range is asked for, checks each reply against that request before a
 // byte of it reaches the file, and streams the body straight to disk.

@@ -2,7 +2,7 @@
 
 #include "OrbNetDownload_p.h"
 #include "OrbNetResponse_p.h"
-#include "OrbNetworkPrivate.h"
+#include "OrbNetwork_p.h"
 
 #include <QMetaObject>
 #include <QNetworkReply>
@@ -141,14 +141,14 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
         };
         p->finish = [h, settler, p](const std::shared_ptr<OrbNetResponse>& resp) {
             settler->ran = true;
-            OrbNetDownloadPrivate* d = h->d;
-            if (d->sink.Written() == 0 && p->statusCode > 0) {
+            OrbNetDownloadPrivate* dp = h->d;
+            if (dp->sink.Written() == 0 && p->statusCode > 0) {
                 // No body reached the file: judge the download by the attempt that ended it.
                 const std::string range = headerValue(p->headers, "Content-Range");
                 const std::string len = headerValue(p->headers, "Content-Length");
                 bool ok = false;
                 const long long n = QByteArray::fromStdString(len).trimmed().toLongLong(&ok);
-                d->sink.BeginReply(p->statusCode, QByteArray::fromStdString(range), ok ? n : -1);
+                dp->sink.BeginReply(p->statusCode, QByteArray::fromStdString(range), ok ? n : -1);
             }
             settle(h, resp->Error(), true);
         };

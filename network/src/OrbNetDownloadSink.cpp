@@ -1,4 +1,4 @@
-#include "OrbNetDownloadSink.h"
+#include "OrbNetDownloadSink_p.h"
 
 #include "OrbNetDefine.h"
 

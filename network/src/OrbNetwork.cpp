@@ -1,6 +1,6 @@
 #include "OrbNetwork.h"
 
-#include "OrbNetworkPrivate.h"
+#include "OrbNetwork_p.h"
 
 #include <QMetaObject>
 #include <QThread>

@@ -1,4 +1,14 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 
 #include "OrbNetDefine.h"
 #include "OrbNetworkExport.h"

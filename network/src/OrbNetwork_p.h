@@ -1,11 +1,22 @@
 #pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
 // The engine: lives on the worker thread "OrbNetwork thread" and runs every transfer.
 
 #include "OrbIPStatus.h"
 #include "OrbNetConfig.h"
-#include "OrbNetIPSelector.h"
+#include "OrbNetIPSelector_p.h"
 #include "OrbNetRequest.h"
 #include "OrbNetResponse.h"
+#include "OrbNetResponse_p.h"
 #include "OrbNetworkExport.h"
 
 #include <QObject>
@@ -17,14 +28,14 @@
 #include <mutex>
 
 class IOrbDnsResolver;
+class OrbNetwork;
 class QNetworkAccessManager;
 class QNetworkReply;
 class OrbNetResponsePrivate;
 class OrbNetDownload;
 class OrbNetDownloadReq;
-struct OrbEngineLink;
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine {
+class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser {
     Q_OBJECT
 public:
     using Prepare = std::function<void(OrbNetResponsePrivate*)>;
@@ -32,6 +43,8 @@ public:
 
     explicit OrbNetworkPrivate(const OrbNetConfig& config);
     ~OrbNetworkPrivate() override;
+
+    static OrbNetworkPrivate* get(OrbNetwork* n);
 
     // Caller's thread. `prepare` runs on the new handle before it can be dispatched
     // (a download installs its data sink and callbacks there).
@@ -47,11 +60,11 @@ public:
     // file cannot be opened).
     std::shared_ptr<OrbNetDownload> Download(int id, const OrbNetDownloadReq& req, bool resume);
 
-    // Any thread: asks the worker to close the running request id.
-    void RequestClose(int id);
+    // IOrbResponseCloser, any thread.
+    void RequestClose(int id) override;
 
-    // Test hook: sees every transport attempt as it is sent.
-    static void SetDispatchObserver(DispatchObserver observer);
+    // Sees every transport attempt of this engine as it is sent (worker thread).
+    void SetDispatchObserver(DispatchObserver observer);
 
     OrbNetConfig config;
     QThread* thread = nullptr;
@@ -85,4 +98,6 @@ private:
     std::mutex m_liveLock;
     std::map<int, std::shared_ptr<OrbNetResponse>> m_liveResponses;
     std::shared_ptr<OrbEngineLink> m_link;
+    std::mutex m_observerLock;
+    DispatchObserver m_observer;
 };
