@@ -10,11 +10,10 @@
 #include <QtTest>
 
 #include <atomic>
-#include <csignal>
 #include <mutex>
-#include <sys/resource.h>
 #include <vector>
 #include "OrbTestFiles.h"
+#include "OrbTestLimits.h"
 
 using namespace orbtest;
 using nettest::makeEngine;
@@ -420,18 +419,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("pkg.zip");
         writeFile(path, m_full.left(1000));
-        rlimit old{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        auto* prev = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = old;
-        lim.rlim_cur = 100000;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &lim), 0);
+        OrbTestFileSizeLimit limit(100000);
+        QVERIFY(limit.ok());
         auto dl = m_net->Download(request(url(), path), true);
         auto w = std::make_shared<Watch>();
         QVERIFY(attach(dl, w, path));
         QTRY_COMPARE_WITH_TIMEOUT(w->finishes.load(), 1, 30000);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, prev);
+        limit.release();
         QCOMPARE(w->error, int(NetFileWriteFailed));
         QVERIFY(w->fileAtFinish == m_full.left(100000));
 
