@@ -21,7 +21,7 @@ Web.WebEngineView {
 
     function usableAddress(address) {
         const text = String(address === undefined || address === null ? "" : address).trim()
-        return /^[A-Za-z][A-Za-z0-9+.-]*:\S+$/.test(text) ? text : ""
+        return /^[A-Za-z][A-Za-z0-9+.-]*:\S/.test(text) ? text : ""
     }
 
     function showFallback() {
