@@ -430,8 +430,9 @@ Window {
             }
         }
 
+        // timeout in seconds
         function showNotification(title, message, timeout) {
-            systemTrayIcon.showMessage(title, message, Platform.SystemTrayIcon.Information, timeout)
+            systemTrayIcon.showMessage(title, message, Platform.SystemTrayIcon.Information, timeout * 1000)
         }
     }
 

@@ -148,13 +148,18 @@ Item {
             compare(findChild(display, "pauseButton").source.toString(), "../assets/startIcon.png")
         }
 
-        // After a resume the first sample only records; the second shows the rate.
+        // After a pause and a resume the first sample only records; the second shows the rate.
         function test_firstTickAfterResume() {
             const display = makeDisplay()
-            display.isPause = true
-            display.previousTime = 0
-            findChild(display, "speedText").text = "0MB/s"
-            display.isPause = false
+            const button = findChild(display, "pauseButton")
+            ContextViewLauncher.sigDownloadProgress(50, 1100)
+            display.sampleSpeed()
+            mouseClick(button)
+            verify(display.isPause)
+            tryCompare(findChild(display, "pauseMouseArea"), "enabled", true, 6000)
+            mouseClick(button)
+            verify(!display.isPause)
+            compare(ContextViewLauncher.callArgs("SetDownloadStatus"), [[false], [true]])
             ContextViewLauncher.sigDownloadProgress(100, 1100)
             display.sampleSpeed()
             compare(text(display, "speedText"), "0MB/s")

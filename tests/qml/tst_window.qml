@@ -620,6 +620,22 @@ TestCase {
         compare(ContextViewLauncher.callCount("LauncherUpdateStart"), 2)
     }
 
+    function test_launcherExtractFailed() {
+        openWindow({})
+        ContextViewLauncher.sigUpdateCheckCallback(true)
+        ContextViewLauncher.sigUpdateCheckFinish(false)
+        mouseClick(item("updateCheckBtn"))
+        ContextViewLauncher.sigProgressValue(100, "启动器下载进度")
+        ContextViewLauncher.sigInstallFailed("bad archive")
+        verify(!item("installerProgress").visible)
+        verify(!item("launcherBtn").visible)
+        verify(item("updateCheckBtn").visible)
+        compare(item("updateCheckButtonText").text, "更新启动器")
+        verify(item("updateCheckBtnMouseArea").visible)
+        compare(item("commonTipDialog").content, "启动器更新失败，请重试（bad archive）")
+        verify(!win.closeConfirmed)
+    }
+
     function test_installFailed() {
         openWindow({ IsDownloadFinish: true, GetDownLoadFileSize: 10, GetDiskSpace: 50 })
         toReady()
