@@ -26,5 +26,5 @@ enum NetError : int32_t {
     NetFileOpenFailed = 1001,
     NetFileWriteFailed = 1002,  // a download's write to its file failed (disk full, size limit)
     NetBadReply = 1003,         // a download's reply does not fit its request (status, Content-Range)
-    NetIncomplete = 1004,       // a download's body ended before its announced length
+    NetIncomplete = 1004,       // a body ended before its announced length (Content-Length)
 };

@@ -54,15 +54,42 @@ std::string OrbNetDownloadSink::RangeValue(long long start, long long length)
     return v;
 }
 
+QByteArray OrbNetDownloadSink::ValidatorOf(const QByteArray& etag, const QByteArray& lastModified)
+{
+    const QByteArray tag = etag.trimmed();
+    // A weak tag never matches in If-Range, so it would always cost a full download.
+    if (!tag.isEmpty() && !tag.startsWith("W/"))
+        return tag;
+    return lastModified.trimmed();
+}
+
+void OrbNetDownloadSink::writeSidecar()
+{
+    const QString path = SidecarPath(m_file.fileName());
+    if (m_replyValidator.isEmpty()) {
+        QFile::remove(path);  // new bytes without a validator: an old one must not vouch for them
+        return;
+    }
+    QFile side(path);
+    if (side.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        side.write(m_replyValidator + "\n");
+}
+
+void OrbNetDownloadSink::removeSidecar() { QFile::remove(SidecarPath(m_file.fileName())); }
+
 bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, long long& length)
 {
     m_resumed = false;
     m_resumeOffset = 0;
+    m_validator.clear();
     if (resume && !m_file.fileName().isEmpty()) {
         const QFileInfo info(m_file.fileName());
         if (info.exists() && info.isFile()) {
             m_resumed = true;
             m_resumeOffset = info.size();
+            QFile side(SidecarPath(m_file.fileName()));
+            if (m_resumeOffset > 0 && side.open(QIODevice::ReadOnly))
+                m_validator = side.readLine(4096).trimmed();
             hasRange = true;
             start = m_resumeOffset;
             length = 0;
@@ -78,9 +105,12 @@ bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, lon
     return m_file.open(mode);
 }
 
-void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, long long contentLength)
+void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, long long contentLength,
+                                    const QByteArray& validator)
 {
     m_haveReply = true;
+    m_replyValidator = validator;
+    m_fromStart = false;
     m_status = status;
     m_expected = -1;
     m_base = 0;
@@ -98,6 +128,7 @@ void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, 
         m_accept = Accept::Write;
         m_expected = last - first + 1;
         m_base = m_resumeOffset;
+        m_fromStart = m_resumed && first == 0;  // resuming an empty file
         return;
     }
     if (status == 416) {
@@ -115,12 +146,15 @@ void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, 
         if (!m_hasRange || (m_start == 0 && m_length == 0)) {
             m_accept = Accept::Write;
             m_base = m_resumeOffset;  // 0 unless resuming an empty file
+            m_fromStart = true;
             return;
         }
         if (m_resumed) {
-            // The server ignored the range and sends the whole resource: start the file over.
+            // The server ignored the range, or the file changed (If-Range did not match), and
+            // sends the whole resource: start the file over.
             m_accept = Accept::Write;
             m_restart = true;
+            m_fromStart = true;
             return;
         }
         m_accept = Accept::Reject;  // a range the caller asked for cannot be cut from it here
@@ -157,6 +191,8 @@ bool OrbNetDownloadSink::Write(const char* data, long long len)
             return false;
         }
     }
+    if (m_fromStart && m_written == 0 && len > 0)
+        writeSidecar();  // before the first byte of new content lands in the file
     if (len <= 0)
         return true;
     const qint64 n = m_file.write(data, len);
@@ -194,6 +230,8 @@ int OrbNetDownloadSink::Finish(int transportError)
         if (m_file.error() != QFileDevice::NoError)
             fail(OrbDownloadFileWriteFailed);
     }
+    if (m_restart && !m_error && transportError == 0)
+        removeSidecar();  // the resource is empty now: the partial content went with it
     if (m_error) {
         m_outcome = m_error;
     } else if (transportError != 0) {
@@ -213,5 +251,7 @@ int OrbNetDownloadSink::Finish(int transportError)
             break;
         }
     }
+    if (m_outcome == 0)
+        removeSidecar();  // complete: nothing left to resume
     return m_outcome;
 }

@@ -48,9 +48,19 @@ public:
     bool Resumed() const { return m_resumed; }
     long long ResumeOffset() const { return m_resumeOffset; }
 
+    // Beside a partial file, "<file>.orbpart" keeps the validator (ETag, else Last-Modified)
+    // of the reply its bytes came from. A resume sends it as If-Range, so a server whose file
+    // has changed since answers with the whole new file instead of splicing its tail on.
+    static QString SidecarPath(const QString& file) { return file + QStringLiteral(".orbpart"); }
+    // The If-Range value for this resume; empty when there is nothing to resume or no validator.
+    std::string IfRange() const { return m_validator.toStdString(); }
+    // The validator to keep for a reply with these headers: a strong ETag, else Last-Modified.
+    static QByteArray ValidatorOf(const QByteArray& etag, const QByteArray& lastModified);
+
     // Head of one transport attempt, before any of its body. A new attempt starts afresh.
-    // contentLength is -1 when the reply announced none.
-    void BeginReply(int status, const QByteArray& contentRange, long long contentLength);
+    // contentLength is -1 when the reply announced none; validator as from ValidatorOf.
+    void BeginReply(int status, const QByteArray& contentRange, long long contentLength,
+                    const QByteArray& validator = QByteArray());
     bool HasReply() const { return m_haveReply; }
 
     // Streams one chunk of the current reply. False once the sink takes nothing more
@@ -75,6 +85,8 @@ private:
     enum class Accept { Pending, Write, Skip, AlreadyComplete, Reject };
 
     void fail(int code);
+    void writeSidecar();
+    void removeSidecar();
 
     QFile m_file;
     bool m_hasRange = false;
@@ -89,6 +101,9 @@ private:
     long long m_base = 0;       // where the reply's first byte lands in the file
     bool m_restart = false;     // a resume answered with the whole resource: rewrite from byte 0
     long long m_written = 0;
+    QByteArray m_validator;      // of the partial file being resumed
+    QByteArray m_replyValidator; // of the current reply
+    bool m_fromStart = false;    // the current reply's body is the resource from byte 0
     int m_error = 0;
     bool m_finished = false;
     int m_outcome = 0;
