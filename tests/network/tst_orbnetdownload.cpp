@@ -3,6 +3,7 @@
 // ranges, cut and stalled transfers, close, failing writes, and nginx as the package server.
 #include "NetTestUtil.h"
 #include "OrbNetDownload.h"
+#include "OrbNetDownloadWatcher.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -48,27 +49,25 @@ struct Watch {
     }
 };
 
-// Registers the watch. A download can end before the registration (its callbacks are
-// then dropped); its outcome is read here instead, once.
+// Registers the watch through the library's watcher: exactly one finish, delivered on
+// this (the test's) thread through its event loop, also for a download that ended first.
 bool attach(const std::shared_ptr<OrbNetDownload>& dl, const std::shared_ptr<Watch>& w, const QString& path)
 {
-    auto record = [w, path](const std::shared_ptr<OrbNetDownload>& d) {
-        std::lock_guard<std::mutex> l(w->lock);
-        if (w->recorded)
-            return;
-        w->recorded = true;
-        w->error = d->Error();
-        w->fileAtFinish = readAll(path);
-        w->finishedAtFinish = d->IsFinish();
-        ++w->finishes;
-    };
-    dl->Async(record, [w](const std::shared_ptr<OrbNetDownload>&, long long off, long long tot) {
-        std::lock_guard<std::mutex> l(w->lock);
-        w->progress.emplace_back(off, tot);
-    });
-    if (dl->IsFinish())
-        record(dl);
-    return dl->Error() != NetFileOpenFailed;
+    return OrbNetDownloadWatcher::Watch(
+        dl, QCoreApplication::instance(),
+        [w, path](const std::shared_ptr<OrbNetDownload>& d) {
+            std::lock_guard<std::mutex> l(w->lock);
+            QVERIFY(!w->recorded);
+            w->recorded = true;
+            w->error = d->Error();
+            w->fileAtFinish = readAll(path);
+            w->finishedAtFinish = d->IsFinish();
+            ++w->finishes;
+        },
+        [w](const std::shared_ptr<OrbNetDownload>&, long long off, long long tot) {
+            std::lock_guard<std::mutex> l(w->lock);
+            w->progress.emplace_back(off, tot);
+        });
 }
 
 OrbNetDownloadReq request(const QString& url, const QString& path)
@@ -437,6 +436,65 @@ private slots:
         QVERIFY(w->fileAtFinish == m_full.left(100000));
 
         resumeCompletes(path);
+    }
+
+    // The watcher delivers exactly one finish through the context's event loop, never inside
+    // Watch, also for a download that ended before it; a gone context receives nothing.
+    void watcherDeliversOnce_data()
+    {
+        QTest::addColumn<bool>("endedFirst");
+        QTest::addColumn<bool>("dropContext");
+        QTest::addColumn<QByteArray>("mode");
+        QTest::newRow("registered before the end") << false << false << QByteArray("slow");
+        QTest::newRow("ended before the registration") << true << false << QByteArray("plain");
+        QTest::newRow("failed before the registration") << true << false << QByteArray("missing");
+        QTest::newRow("context destroyed first") << true << true << QByteArray("plain");
+    }
+    void watcherDeliversOnce()
+    {
+        QFETCH(bool, endedFirst);
+        QFETCH(bool, dropContext);
+        QFETCH(QByteArray, mode);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pkg.zip");
+        auto dl = m_net->Download(request(url(mode.constData()), path), false);
+        if (endedFirst)
+            QTRY_VERIFY_WITH_TIMEOUT(dl->IsFinish(), 30000);
+        auto context = std::make_unique<QObject>();
+        std::atomic<int> calls{0};
+        std::atomic<bool> onCallerThread{false};
+        int errorSeen = -1;
+        QThread* const caller = QThread::currentThread();
+        QVERIFY(OrbNetDownloadWatcher::Watch(dl, context.get(), [&](const std::shared_ptr<OrbNetDownload>& d) {
+            ++calls;
+            onCallerThread = QThread::currentThread() == caller;
+            errorSeen = d->Error();
+        }));
+        QCOMPARE(calls.load(), 0);  // never from inside the registration
+        if (dropContext) {
+            context.reset();
+            QTest::qWait(100);
+            QCOMPARE(calls.load(), 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 1, 30000);
+        QVERIFY(onCallerThread.load());
+        QCOMPARE(errorSeen, int(dl->Error()));
+        QCOMPARE(errorSeen == 0, mode != "missing");
+        QTest::qWait(100);
+        QCOMPARE(calls.load(), 1);
+    }
+
+    void watcherRefusesAnUnopenedFile()
+    {
+        QTemporaryDir dir;
+        auto dl = m_net->Download(request(url(), dir.filePath("no/such/dir/pkg.zip")), true);
+        QObject context;
+        bool called = false;
+        QVERIFY(!OrbNetDownloadWatcher::Watch(dl, &context, [&](const std::shared_ptr<OrbNetDownload>&) { called = true; }));
+        QVERIFY(!OrbNetDownloadWatcher::Watch(dl, nullptr, [&](const std::shared_ptr<OrbNetDownload>&) { called = true; }));
+        QTest::qWait(50);
+        QVERIFY(!called);
     }
 
     void droppedHandleKeepsRunning()

@@ -1,6 +1,6 @@
 // The download's file sink on real files: open modes and resume, the checks a reply
 // must pass before it may touch the file, truncation, and failing writes.
-#include "OrbNetDownloadSink.h"
+#include "OrbNetDownloadSink_p.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The engine against a real loopback server: dispatch, completion, close, sync/async,
 // retries, header rules, TLS verification, concurrency and teardown.
 #include "NetTestUtil.h"
-#include "OrbNetworkPrivate.h"
+#include "OrbNetwork_p.h"
 
 #include <QtTest>
 #include <atomic>
@@ -17,18 +17,19 @@ using nettest::withProbes;
 
 namespace {
 
-// Counts transport attempts per request id.
+// Counts the transport attempts of one engine per request id.
 struct AttemptLog {
     std::mutex lock;
     std::map<int, int> attempts;
-    AttemptLog()
+    OrbNetworkPrivate* engine;
+    explicit AttemptLog(OrbNetwork& net) : engine(OrbNetworkPrivate::get(&net))
     {
-        OrbNetworkPrivate::SetDispatchObserver([this](int id, ProxyMode, const std::string&) {
+        engine->SetDispatchObserver([this](int id, ProxyMode, const std::string&) {
             std::lock_guard<std::mutex> l(lock);
             ++attempts[id];
         });
     }
-    ~AttemptLog() { OrbNetworkPrivate::SetDispatchObserver(nullptr); }
+    ~AttemptLog() { engine->SetDispatchObserver(nullptr); }
     int of(int id)
     {
         std::lock_guard<std::mutex> l(lock);
@@ -391,7 +392,6 @@ private slots:
         QFETCH(int, retry);
         QFETCH(int, attempts);
         QFETCH(int, error);
-        AttemptLog log;
         TestHttpServer srv;
         std::atomic<int> gets{0};
         QVERIFY(srv.start(withProbes([&](const HttpRequest&) {
@@ -411,6 +411,7 @@ private slots:
         const QString url = mode == "refused" ? QStringLiteral("http://127.0.0.1:%1/r").arg(freePort())
                                               : srv.url("/r");
         auto net = makeEngine();
+        AttemptLog log(*net);
         OrbNetRequest req(loopbackConfig());
         req.SetUrl(url.toStdString(), false).SetRetryCount(retry);
         auto r = net->Do(req);
