@@ -134,6 +134,8 @@ void OrbBackend::OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& down
     ORB_BACKEND_LOG_FINISH(download);
     if (download->Error() == NetNoError)
         emit sigGameSettingDownloadFinish();
+    else
+        emit sigGameSettingDownloadFailed(qint32(download->Error()));
 }
 
 void OrbBackend::OnGameSettingProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
@@ -148,6 +150,8 @@ void OrbBackend::OnLauncherUpdateFinish(const std::shared_ptr<OrbNetDownload>& d
     ORB_BACKEND_LOG_FINISH(download);
     if (download->Error() == NetNoError)
         emit sigLauncherUpdateDownloadFinish();
+    else
+        emit sigLauncherUpdateDownloadFailed(qint32(download->Error()));
 }
 
 void OrbBackend::OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)

@@ -36,6 +36,9 @@ signals:
     void sigGameSettingDownloadFinish();
     void sigLauncherUpdateProgress(qint32 progressValue, QString progressText);
     void sigLauncherUpdateDownloadFinish();
+    // The settings file or launcher package download ended with an error (its code).
+    void sigGameSettingDownloadFailed(qint32 error);
+    void sigLauncherUpdateDownloadFailed(qint32 error);
 
 private:
     void OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& download);

@@ -1,0 +1,135 @@
+// The launcher's self-update: download the launcher package, unpack it into the
+// backup folder, hand over to the external updater and quit.
+#include "workflow/OrbLauncherManager.h"
+
+#include "core/ComponentRegistry.h"
+#include "core/OrbLog.h"
+#include "model/IOrbModel.h"
+#include "model/OrbModel.h"
+#include "services/download/IOrbNetwork.h"
+#include "services/installer/IOrbArchieve.h"
+#include "workflow/OrbWorkflowRules.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <string>
+
+using namespace OrbWorkflowRules;
+
+namespace {
+
+QString appString(IOrbModel* model, const char* key)
+{
+    const std::string section = OrbModel::GameSection();
+    return QString::fromStdString(model->GetStringValue(OrbConfig::AppConfig, section.c_str(), key));
+}
+
+} // namespace
+
+void OrbLauncherManager::onSigLauncherUpdateStart()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Update Start");
+    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+    IOrbNetwork* backend = GetComponent<IOrbNetwork>("OrbBackend");
+    if (!model || !backend)
+        return;
+    // Whatever Backup held before belongs to an earlier attempt.
+    m_launcherPackageReady = false;
+    const QString url = QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageUrl"));
+    const QString name = FileNameOfUrl(url);
+    model->SetString(OrbConfig::UserConfig, "Game", "LauncherPackage", name.toUtf8().constData());
+    const QString storage = appString(model, "Storage");
+    emit sigUpdateCheckCallback(backend->RequestAsnycLauncherUpdateUrl(url, storage + QLatin1Char('/') + name));
+}
+
+void OrbLauncherManager::onSigLauncherUpdateDownloadFailed(qint32 error)
+{
+    launcherPackageFailed(QStringLiteral("the launcher package could not be downloaded (error %1)").arg(error));
+}
+
+void OrbLauncherManager::launcherPackageFailed(const QString& reason)
+{
+    m_launcherPackageReady = false;
+    ORB_LOG(OrbLogError, "Launcher update failed: %s", reason.toUtf8().constData());
+    emit sigUpdateCheckFailed(reason);
+}
+
+void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Update Download Finish");
+    IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller");
+    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+    if (!installer || !model)
+        return;
+    m_launcherPackageReady = false;
+    const QString backup = appString(model, "Backup");
+    if (!QDir(backup).exists()) {
+        QDir().mkdir(backup);
+    } else if (!installer->removeDirContents(backup)) {
+        // Left-overs of an earlier package must not be mixed into this one.
+        launcherPackageFailed(QStringLiteral("the backup folder could not be emptied"));
+        return;
+    }
+    const QString package = appString(model, "Storage") + QLatin1Char('/') +
+                            QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "LauncherPackage"));
+    installer->extractDir(package, backup, IOrbArchieve::extractLauncher);
+}
+
+void OrbLauncherManager::onSigExtractReport(const OrbExtractReport& report)
+{
+    if (report.type != IOrbArchieve::extractLauncher)
+        return;
+    // A launcher is handed over only whole: a skipped entry is a missing file.
+    if (report.outcome != OrbExtractReport::Complete) {
+        launcherPackageFailed(QStringLiteral("the launcher package could not be unpacked: %1")
+                                  .arg(report.error.isEmpty() ? QStringLiteral("entries were left out") : report.error));
+        return;
+    }
+    if (!QFileInfo(QDir(report.destDir).filePath(LauncherProgramName())).isFile()) {
+        launcherPackageFailed(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()));
+        return;
+    }
+    m_launcherPackageReady = true;
+}
+
+void OrbLauncherManager::onSigLauncherInstall()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Install");
+    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+    if (!model)
+        return;
+    if (!m_launcherPackageReady) {
+        ORB_LOG(OrbLogError, "No completely unpacked launcher package; the updater is not started");
+        emit sigUpdateCheckFailed(QStringLiteral("no launcher package is ready to install"));
+        return;
+    }
+    // Advanced before the start: a failing start must not offer the same update again.
+    const std::string serverCopy =
+        (appString(model, "Storage") + QLatin1Char('/') +
+         QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "GameSettingsPackage")))
+            .toStdString();
+    const std::string serverVersion = model->GetSpecifyConfigValue(serverCopy, "launcher", "Version");
+    if (!serverVersion.empty())
+        model->SetString(OrbConfig::GameSettingConfig, "launcher", "Version", serverVersion.c_str());
+
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString updater = QDir::toNativeSeparators(programDir + QLatin1Char('/') + UpdaterProgramName());
+    const QString backup = QDir::toNativeSeparators(appString(model, "Backup"));
+    const QString target = QDir::toNativeSeparators(programDir + QLatin1Char('/'));
+    if (updater.isEmpty() || backup.isEmpty()) {
+        ORB_LOG(OrbLogError, "Updater path or update package path is empty");
+        return;
+    }
+    if (IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller"))
+        installer->removeDirContents(appString(model, "Storage"));
+    if (QProcess::startDetached(updater, {backup, target, LauncherProgramName()}, QString())) {
+        m_launcherPackageReady = false;
+        ORB_LOG(OrbLogInfo, "Update process started successfully");
+        QCoreApplication::quit();
+    } else {
+        ORB_LOG(OrbLogError, "Failed to start update process");
+    }
+}
