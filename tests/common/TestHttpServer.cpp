@@ -54,13 +54,13 @@ HttpReply HttpReply::ranged(const HttpRequest& req, const QByteArray& full)
         rep.body = full;
         return rep;
     }
-    const QByteArray spec = range.mid(6);
-    const int dash = spec.indexOf('-');
+    const QByteArray rangeSpec = range.mid(6);
+    const int dash = rangeSpec.indexOf('-');
     bool okA = false;
-    const qint64 a = spec.left(dash).toLongLong(&okA);
+    const qint64 a = rangeSpec.left(dash).toLongLong(&okA);
     qint64 b = full.size() - 1;
-    if (dash >= 0 && dash + 1 < spec.size())
-        b = qMin<qint64>(spec.mid(dash + 1).toLongLong(), full.size() - 1);
+    if (dash >= 0 && dash + 1 < rangeSpec.size())
+        b = qMin<qint64>(rangeSpec.mid(dash + 1).toLongLong(), full.size() - 1);
     if (!okA || dash < 0 || a >= full.size() || a > b) {
         rep.status = 416;
         rep.headers.append(qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(full.size())));
