@@ -475,8 +475,9 @@ Window {
         Qt.quit()
     }
 
+    // Also brings back a window the closing rule minimised.
     function restoreWindow() {
-        window.show()
+        window.showNormal()
         window.raise()
         window.requestActivate()
     }
