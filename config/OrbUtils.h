@@ -1,14 +1,17 @@
 #pragma once
 
 #include "OrbConfigExport.h"
+#include "OrbWindowHandle.h"
 
 #include <QJsonObject>
 #include <QString>
 
 #include <string>
 
+class QQuickWindow;
+
 // Host and network information, string encryption and the game window tracker.
-// Every member is static and keeps no state between calls.
+// Every member is static; only the window tracker keeps state (one per process).
 class ORBCONFIG_EXPORT OrbUtils {
 public:
     OrbUtils() = delete;
@@ -53,4 +56,19 @@ public:
                                   const std::string& iv);
     static std::string AESDecrypt(const std::string& ciphertext, const std::string& key,
                                   const std::string& iv);
+
+    // Game window tracker: keeps `window` laid over the client area of a game
+    // window of this process. Start and stop are meant for one thread.
+
+    // First top-level window of this process with a non-empty title other than
+    // "OrbLive" (and other than the overlay being tracked with); null if none.
+    static OrbWindowHandle findUnityWindow();
+    // Takes `window` as the overlay (also while tracking, also when null); when
+    // idle and `window` is not null, finds the game window and hooks it.
+    static void windowUpdaterStart(QQuickWindow* window);
+    // Unhooks the game window and forgets both windows; nothing when idle.
+    static void windowUpdaterStop();
+    // Lays `window` over the client area of `hwnd` once; nothing when the area
+    // cannot be read.
+    static void updateWindowPosition(QQuickWindow* window, OrbWindowHandle hwnd);
 };

@@ -1,16 +1,47 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and starts the launcher with the demo game's
-# settings beside the program.
+# Sets up the machine, builds, starts the demo publisher on loopback and runs the
+# launcher against it. The launcher runs from its own copy in build/demo/run, so
+# a self-update replaces that copy and never the build output.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ORB_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
-bin="$root/rundir/64bit/bin"
-mkdir -p "$bin/config"
-cp "$root/demo/game_settings.ini" "$bin/config/game_settings.ini"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+
+run="$build/demo/run"
+mkdir -p "$run"
+trap 'bash "$root/scripts/demo-publisher.sh" stop "$run"' EXIT INT TERM HUP
+bash "$root/scripts/demo-publisher.sh" stop "$run"
+base=$(bash "$root/scripts/demo-publisher.sh" start "$build" "$run")
+echo "Demo publisher: $base" >&2
+
+app="$run/launcher"
+if [ ! -x "$app/OrbLive" ] || [ "${ORB_DEMO_FRESH:-0}" = 1 ]; then
+  rm -rf "$app"
+  mkdir -p "$app/config"
+  cp -a "$root/rundir/64bit/bin/." "$app/"
+fi
+mkdir -p "$app/config"
+sed -e "s#^GameSettingsUrl=.*#GameSettingsUrl=$base/game_settings.ini#" \
+  "$root/demo/game_settings.ini" > "$app/config/game_settings.ini.new"
+# Keep what earlier runs learnt from the publisher; only the address moves.
+if [ -f "$app/config/game_settings.ini" ]; then
+  sed -i -e "s#http://127.0.0.1:[0-9]*#$base#g" "$app/config/game_settings.ini"
+  rm "$app/config/game_settings.ini.new"
+else
+  mv "$app/config/game_settings.ini.new" "$app/config/game_settings.ini"
+fi
+
+# A self-update ends the first launcher and the updater starts the new one: the
+# publisher stays up until no launcher of this copy runs any more.
+wait_for_launchers() {
+  while pgrep -f "^$app/(OrbLive|OrbUpdate)( |\$)" >/dev/null 2>&1; do sleep 1; done
+}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running the launcher inside a virtual X server (xvfb-run)." >&2
-  exec xvfb-run -a -s "-screen 0 1600x900x24" "$bin/OrbLive"
+  xvfb-run -a -s "-screen 0 1600x900x24" bash -c "\"$app/OrbLive\"; $(declare -f wait_for_launchers); app='$app'; wait_for_launchers"
+else
+  "$app/OrbLive" || true
+  wait_for_launchers
 fi
-exec "$bin/OrbLive"

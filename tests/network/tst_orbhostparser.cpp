@@ -2,7 +2,7 @@
 // that this process reports as its system proxy: type-2 routes appear and carry
 // ProxySystem traffic; ProxyAuto picks one of the two routes.
 #include "NetTestUtil.h"
-#include "OrbNetworkPrivate.h"
+#include "OrbNetwork_p.h"
 
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
@@ -57,16 +57,16 @@ private slots:
         })));
         std::mutex lock;
         std::set<int> probeModes;
-        OrbNetworkPrivate::SetDispatchObserver([&](int, ProxyMode m, const std::string&) {
+        auto net = makeEngine();
+        OrbNetworkPrivate::get(net.get())->SetDispatchObserver([&](int, ProxyMode m, const std::string&) {
             std::lock_guard<std::mutex> l(lock);
             probeModes.insert(m);
         });
-        auto net = makeEngine();
         OrbNetRequest req(loopbackConfig());
         req.SetUrl(srv.url("/p").toStdString(), false).SetProxy(ProxyMode(mode), std::string(), 0);
         auto r = net->Do(req);
         QVERIFY(r->Sync(nullptr));
-        OrbNetworkPrivate::SetDispatchObserver(nullptr);
+        OrbNetworkPrivate::get(net.get())->SetDispatchObserver(nullptr);
         QCOMPARE(r->GetBody(), std::string("ok"));
         // Both the direct and the system-proxy route of the address were probed.
         QVERIFY(probeModes.count(ProxyDirect));

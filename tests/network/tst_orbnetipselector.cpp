@@ -2,8 +2,8 @@
 // probe outcomes chosen by each case: resolution, routes, scoring, comparison,
 // pruning, the SOCKS5 route, retries and the sliding windows.
 #include "OrbDnsResolver.h"
-#include "OrbHostParser.h"
-#include "OrbNetIPSelector.h"
+#include "OrbHostParser_p.h"
+#include "OrbNetIPSelector_p.h"
 #include "OrbNetRequest.h"
 
 #include <QtTest>
@@ -49,7 +49,9 @@ public:
     std::map<int, std::function<void()>> probes;  // outstanding, by id
     std::map<int, OrbNetRequest> probeRequests;
     std::map<int, std::list<OrbIPStatus>> answers;
+    OrbNetConfig probeConfig;
     int NextId() override { return ++counter; }
+    OrbNetConfig ProbeConfig() const override { return probeConfig; }
     void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int) override { sent.push_back({mode, ip, id}); }
     void SubmitProbe(int id, const OrbNetRequest& r, std::function<void()> done) override
     {
@@ -292,8 +294,8 @@ private slots:
         QVERIFY(rig.sel.ReportFinished(first));
         // The other route now looks better on paper: more successful probes...
         OrbHostParser* p = rig.sel.Parser("sticky.test", 443);
-        OrbNetRouteStatus* other = p->Route("127.0.0.2", 1);
-        OrbNetRouteStatus* chosen = p->Route("127.0.0.3", 1);
+        OrbNetRouteStatus* other = p->Route("127.0.0.2", OrbRouteDirect);
+        OrbNetRouteStatus* chosen = p->Route("127.0.0.3", OrbRouteDirect);
         chosen->probeFailuresTotal = 3;
         chosen->probeSamplesTotal += 3;
         QVERIFY(other->Score() > chosen->Score());
@@ -425,7 +427,7 @@ private slots:
         QCOMPARE(int(p->RouteList().size()), remaining);
         if (healthy) {
             const std::string best = QStringLiteral("127.0.1.%1").arg(addresses).toStdString();
-            QVERIFY(!p->Route(best, 1)->excluded);
+            QVERIFY(!p->Route(best, OrbRouteDirect)->excluded);
             QCOMPARE(rig.engine.lastFor(id)->ip, best);
         }
         // Exclusion is permanent: the next pass probes only the survivors and keeps them.
@@ -457,7 +459,7 @@ private slots:
         QCOMPARE(s->ip, std::string("127.0.0.3"));
         QVERIFY(s->parser == nullptr);
         // The direct routes were never charged for the SOCKS5 traffic.
-        QCOMPARE(rig.sel.Parser("a.test", 443)->Route("127.0.0.2", 1)->requestSamplesTotal, 0);
+        QCOMPARE(rig.sel.Parser("a.test", 443)->Route("127.0.0.2", OrbRouteDirect)->requestSamplesTotal, 0);
     }
 
     void portsHaveSeparateParsers()
@@ -528,7 +530,7 @@ private slots:
         QCOMPARE(sent, attempts);
         QCOMPARE(dispatched, attempts);
         QVERIFY(!rig.sel.HasRouting(id));
-        OrbNetRouteStatus* r = rig.sel.Parser("r.test", 443)->Route("127.0.0.2", 1);
+        OrbNetRouteStatus* r = rig.sel.Parser("r.test", 443)->Route("127.0.0.2", OrbRouteDirect);
         // A close is not counted; data counts as a success; each plain failure counts.
         QCOMPARE(r->requestSamplesTotal, failure == "closed" ? 0 : attempts);
         QCOMPARE(r->requestFailuresTotal, failure == "error" ? attempts : 0);
@@ -543,7 +545,7 @@ private slots:
         rig.sel.ReportError(a, 1);
         QVERIFY(rig.sel.ReportFinished(a));
         const int stuck = rig.request("w.test", 443, ProxyAuto);  // never finishes
-        OrbNetRouteStatus* r = rig.sel.Parser("w.test", 443)->Route("127.0.0.2", 1);
+        OrbNetRouteStatus* r = rig.sel.Parser("w.test", 443)->Route("127.0.0.2", OrbRouteDirect);
         QCOMPARE(r->requestFailures, 1);
         QCOMPARE(r->Score(), 0);
         rig.now += OrbNetIPSelector::kRequestWindowMs;
@@ -574,7 +576,7 @@ private slots:
         rig.sel.ReportData(first);
         QVERIFY(rig.sel.ReportFinished(first));
         OrbHostParser* p = rig.sel.Parser("re.test", 443);
-        OrbNetRouteStatus* known = p->Route("127.0.0.2", 1);
+        OrbNetRouteStatus* known = p->Route("127.0.0.2", OrbRouteDirect);
         QCOMPARE(known->requestSamplesTotal, 1);
         QCOMPARE(rig.resolver->calls, 2);
         // The name now has a second address; the periodic refresh resolves and probes again.
@@ -582,7 +584,7 @@ private slots:
         p->onUpdate();
         QCOMPARE(rig.resolver->calls, 4);
         QCOMPARE(int(p->Routes().size()), 2);
-        QCOMPARE(p->Route("127.0.0.2", 1), known);
+        QCOMPARE(p->Route("127.0.0.2", OrbRouteDirect), known);
         QCOMPARE(known->requestSamplesTotal, 1);
         QCOMPARE(int(rig.engine.probes.size()), 2);
         // Probes of that pass that never end are reported once they leave their window.

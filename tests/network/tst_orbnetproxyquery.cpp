@@ -1,7 +1,7 @@
 // Proxy choice per route, a real SOCKS5 proxy (microsocks) on loopback, and the
 // binding of each request to its own proxy when modes alternate back to back.
 #include "NetTestUtil.h"
-#include "OrbNetProxyQuery.h"
+#include "OrbNetProxyQuery_p.h"
 
 #include <QNetworkProxy>
 #include <QtTest>

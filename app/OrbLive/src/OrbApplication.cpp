@@ -10,6 +10,7 @@
 #include "services/installer/OrbInstaller.h"
 #include "workflow/OrbLauncherManager.h"
 #include "model/OrbModel.h"
+#include "ui/QmlLiveHost.h"
 
 #include <QApplication>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
@@ -30,6 +31,17 @@ void reportStartupFailure(const char* reason)
     ORB_LOG(OrbLogError, "start-up failed: %s", reason);
 }
 
+// Developer aid: "--qml-live [file or folder]" runs the live QML scene instead
+// of the launcher; no component is created.
+int runQmlLive(QApplication& app, const QStringList& arguments, int switchAt)
+{
+    const QString path = arguments.value(switchAt + 1);
+    QmlLiveHost host;
+    if (!host.start(path.startsWith(QLatin1String("--")) ? QString() : path))
+        return kStartupFailed;
+    return app.exec();
+}
+
 } // namespace
 
 int OrbLauncherMain(int argc, char** argv)
@@ -42,6 +54,13 @@ int OrbLauncherMain(int argc, char** argv)
     // Widgets-based: the tray icon and folder dialog of Qt labs platform need it
     // outside Windows and macOS.
     auto app = std::make_unique<QApplication>(argc, argv);
+
+    const int qmlLive = app->arguments().indexOf(QStringLiteral("--qml-live"));
+    if (qmlLive > 0) {
+        const int code = runQmlLive(*app, app->arguments(), qmlLive);
+        app.reset();
+        return code;
+    }
 
     int exitCode = 0;
     {

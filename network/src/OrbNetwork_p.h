@@ -1,0 +1,105 @@
+#pragma once
+//
+//  W A R N I N G
+//  -------------
+//
+// This file is not part of the OrbNetwork API. It exists purely as an
+// implementation detail. This header file may change from version to
+// version without notice, or even be removed.
+//
+// We mean it.
+//
+// The engine: lives on the worker thread "OrbNetwork thread" and runs every transfer.
+
+#include "OrbIPStatus.h"
+#include "OrbNetConfig.h"
+#include "OrbNetIPSelector_p.h"
+#include "OrbNetRequest.h"
+#include "OrbNetResponse.h"
+#include "OrbNetResponse_p.h"
+#include "OrbNetworkExport.h"
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class IOrbDnsResolver;
+class OrbNetwork;
+class QNetworkAccessManager;
+class QNetworkReply;
+class OrbNetResponsePrivate;
+class OrbNetDownload;
+class OrbNetDownloadReq;
+
+class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser {
+    Q_OBJECT
+public:
+    using Prepare = std::function<void(OrbNetResponsePrivate*)>;
+    using DispatchObserver = std::function<void(int id, ProxyMode mode, const std::string& ip)>;
+
+    explicit OrbNetworkPrivate(const OrbNetConfig& config);
+    ~OrbNetworkPrivate() override;
+
+    static OrbNetworkPrivate* get(OrbNetwork* n);
+
+    // Caller's thread. `prepare` runs on the new handle before it can be dispatched
+    // (a download installs its data sink and callbacks there).
+    std::shared_ptr<OrbNetResponse> Submit(int id, const OrbNetRequest& request, const Prepare& prepare = Prepare());
+
+    // IOrbSelectorEngine, worker thread.
+    int NextId() override { return ++m_idCounter; }
+    OrbNetConfig ProbeConfig() const override { return config; }
+    void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int failed) override;
+    void SubmitProbe(int id, const OrbNetRequest& request, std::function<void()> done) override;
+    void ProbeDone(int id, std::list<OrbIPStatus> list) override;
+
+    // Caller's thread: opens the download's file and submits its transfer (none when the
+    // file cannot be opened).
+    std::shared_ptr<OrbNetDownload> Download(int id, const OrbNetDownloadReq& req, bool resume);
+
+    // IOrbResponseCloser, any thread.
+    void RequestClose(int id) override;
+
+    // Sees every transport attempt of this engine as it is sent (worker thread).
+    void SetDispatchObserver(DispatchObserver observer);
+
+    OrbNetConfig config;
+    QThread* thread = nullptr;
+    std::atomic<Qt::HANDLE> workerThread{nullptr};
+    std::shared_ptr<IOrbDnsResolver> resolver;
+    std::atomic<bool> initialised{false};
+    std::mutex initLock;
+
+signals:
+    void sigThreadId();
+    void sigProbe(QString scheme, QString hostname, int port, int id);
+    void sigHttpDo(HttpInfoForSelector info);
+    void sigCloseResponse(int id);
+
+public slots:
+    void onThreadId();
+    void onCloseResponse(int id);
+
+private:
+    QNetworkAccessManager* managerFor(ProxyMode mode, const std::string& host, int port, bool verify);
+    QNetworkReply* send(OrbNetResponsePrivate* p, ProxyMode mode);
+    void wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkReply* reply);
+    void onReplyFinished(int id, QNetworkReply* reply);
+    static bool bodyCutShort(QNetworkReply* reply, int status, qint64 received);
+    void finishUnsent(int id, int error);
+    std::shared_ptr<OrbNetResponse> live(int id);
+    void forget(int id);
+
+    std::atomic<int> m_idCounter{0};
+    OrbNetIPSelector* m_selector = nullptr;
+    std::map<std::string, QNetworkAccessManager*> m_managers;
+    std::mutex m_liveLock;
+    std::map<int, std::shared_ptr<OrbNetResponse>> m_liveResponses;
+    std::shared_ptr<OrbEngineLink> m_link;
+    std::mutex m_observerLock;
+    DispatchObserver m_observer;
+};
