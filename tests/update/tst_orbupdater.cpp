@@ -3,6 +3,7 @@
 // launcher's end, refused input, links, an interrupted earlier run, and the real
 // program handing over from a running launcher to the new one.
 #include "OrbTestFiles.h"
+#include "OrbPackageManifest.h"
 #include "OrbUpdater.h"
 
 #include <QProcess>
@@ -70,7 +71,11 @@ class tst_OrbUpdater : public QObject {
         put(m_package + "/config/game_settings.ini", "[launcher]\nVersion=1.0.2\n[Basic]\nGameName=valdane\nVersion=1.0\n");
         put(m_package + "/lib/a.txt", "new a");
         put(m_package + "/lib/deep/b.txt", "new b");
+        seal();
     }
+
+    // The package as the launcher leaves it after accepting it: sealed as it is now.
+    void seal() { QVERIFY(OrbPackageManifest::Write(m_package)); }
 
     OrbUpdater::Options options() const
     {
@@ -127,6 +132,7 @@ private slots:
     {
         layout();
         put(m_package + "/z/in-the-way", "new");
+        seal();
         put(m_program + "/z/in-the-way/held", "a folder where the package has a file");
         const auto before = snapshot(m_program);
         OrbUpdater updater(options());
@@ -198,6 +204,7 @@ private slots:
         // A link in the package is not copied; a link in the program folder is not written through.
         QVERIFY(QFile::link(outside, m_package + "/evil"));
         put(m_package + "/data/file.txt", "new data");
+        seal();
         QVERIFY(QFile::link(outside, m_program + "/data"));
         const auto before = snapshot(m_program);
         OrbUpdater updater(options());
@@ -220,6 +227,7 @@ private slots:
     {
         layout();
         put(m_package + "/z/in-the-way", "new");
+        seal();
         const auto before = snapshot(m_program);
         put(m_program + "/" + OrbUpdater::kStashName + "/lib/a.txt", "old a");
         writeFile(m_program + "/lib/a.txt", "half-updated a");
@@ -236,6 +244,39 @@ private slots:
         QCOMPARE(snapshot(m_program), expected);
     }
 
+    // What does not match the seal is never installed, and nothing changes.
+    void onlyTheSealedPackageIsInstalled_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("no seal") << "no seal";
+        QTest::newRow("a file changed after sealing") << "changed";
+        QTest::newRow("a file added after sealing") << "added";
+        QTest::newRow("a sealed file removed") << "removed";
+        QTest::newRow("a broken seal") << "broken";
+    }
+    void onlyTheSealedPackageIsInstalled()
+    {
+        QFETCH(QString, change);
+        layout();
+        const OrbUpdater::Options o = options();
+        const QString seal = m_package + "/" + OrbPackageManifest::kFileName;
+        if (change == "no seal")
+            QVERIFY(QFile::remove(seal));
+        else if (change == "changed")
+            writeFile(m_package + "/lib/deep/b.txt", "not what was accepted");
+        else if (change == "added")
+            put(m_package + "/lib/extra.so", "smuggled");
+        else if (change == "removed")
+            QVERIFY(QFile::remove(m_package + "/lib/a.txt"));
+        else
+            writeFile(seal, "OrbPackage 1\nnot a line\n");
+        const auto before = snapshot(m_program);  // holds the package too
+        OrbUpdater updater(o);
+        QCOMPARE(updater.run(), OrbUpdater::NotSealed);
+        QCOMPARE(snapshot(m_program), before);
+        QVERIFY(updater.log().join("\n").contains("nothing was changed"));
+    }
+
     // The real program: it waits while the old launcher runs, then replaces the
     // files and starts the new launcher, which reads the kept settings.
     void realHandOver()
@@ -243,6 +284,7 @@ private slots:
         layout();
         copyExecutable(ORB_FAKE_LAUNCHER, m_program + "/" + kProgram);
         copyExecutable(ORB_FAKE_LAUNCHER, m_package + "/" + kProgram);
+        seal();
         writeFile(m_program + "/stay", "");
         QProcess oldLauncher;
         oldLauncher.start(m_program + "/" + kProgram, {});

@@ -1,5 +1,6 @@
 #include "OrbUpdater.h"
 
+#include "OrbPackageManifest.h"
 #include "platform/OrbUpdatePlatform.h"
 
 #include <QCoreApplication>
@@ -161,6 +162,8 @@ bool OrbUpdater::collect(QStringList* files)
             note(QStringLiteral("skipped %1").arg(rel));
             continue;
         }
+        if (rel == QLatin1String(OrbPackageManifest::kFileName))
+            continue;
         if (preserved.contains(rel) && QFileInfo::exists(dest)) {
             note(QStringLiteral("kept the program folder's %1").arg(rel));
             continue;
@@ -168,6 +171,39 @@ bool OrbUpdater::collect(QStringList* files)
         files->append(rel);
     }
     std::sort(files->begin(), files->end());
+    return true;
+}
+
+// Every file of the folder must be sealed, and every sealed file present; the
+// contents are checked on the staged copies, which are what gets installed.
+bool OrbUpdater::checkSeal()
+{
+    QString error;
+    if (!OrbPackageManifest::Read(m_source, &m_sealed, &error)) {
+        note(QStringLiteral("error: %1; nothing is installed").arg(error));
+        return false;
+    }
+    QStringList present;
+    QDirIterator it(m_source, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString rel = QDir(m_source).relativeFilePath(info.filePath());
+        if (!isLink(info) && info.isFile() && rel != QLatin1String(OrbPackageManifest::kFileName))
+            present.append(rel);
+    }
+    for (const QString& rel : present) {
+        if (!m_sealed.contains(rel)) {
+            note(QStringLiteral("error: %1 is not part of the accepted package; nothing is installed").arg(rel));
+            return false;
+        }
+    }
+    for (auto i = m_sealed.cbegin(); i != m_sealed.cend(); ++i) {
+        if (!present.contains(i.key())) {
+            note(QStringLiteral("error: %1 of the accepted package is missing; nothing is installed").arg(i.key()));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -182,6 +218,11 @@ bool OrbUpdater::stage(const QStringList& files)
         const QString to = path(m_stage, rel);
         if (!QDir().mkpath(QFileInfo(to).absolutePath()) || !QFile::copy(path(m_source, rel), to)) {
             note(QStringLiteral("error: cannot stage %1").arg(rel));
+            return false;
+        }
+        if (OrbPackageManifest::HashFile(to) != m_sealed.value(rel)) {
+            note(QStringLiteral("error: %1 differs from the accepted package; nothing is installed").arg(rel));
+            m_sealBroken = true;
             return false;
         }
     }
@@ -337,11 +378,16 @@ OrbUpdater::Result OrbUpdater::run()
 
     QStringList files;
     collect(&files);
+    if (!checkSeal()) {
+        note(QStringLiteral("nothing was changed"));
+        startLauncher();
+        return NotSealed;
+    }
     if (!stage(files)) {
         removeWorkFolders();
         note(QStringLiteral("nothing was changed"));
         startLauncher();
-        return CopyFailed;
+        return m_sealBroken ? NotSealed : CopyFailed;
     }
     if (!commit(files)) {
         startLauncher();

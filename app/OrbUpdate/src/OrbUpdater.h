@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +12,10 @@
 // The new files are first copied into a staging folder inside the program
 // folder; only then is each file moved into place, the file it replaces moved
 // aside. A failure at any point puts every replaced file back, so the old
-// launcher stays runnable. A journal beside the staging folder lets the next run
+// launcher stays runnable. Only a folder that matches the seal the launcher
+// wrote after accepting the package (OrbPackageManifest) is installed: each
+// staged copy is checked against it, and a file it does not list, or a listed
+// file that is missing, refuses the whole update. A journal beside the staging folder lets the next run
 // finish that roll-back if the updater itself was killed halfway.
 class OrbUpdater {
 public:
@@ -20,6 +25,7 @@ public:
         LauncherStillRunning = 3,
         CopyFailed = 4,
         StartFailed = 5,
+        NotSealed = 6,  // the folder is not exactly the package the launcher accepted
     };
 
     struct Options {
@@ -61,6 +67,7 @@ private:
     bool validate();
     bool waitForLauncherEnd();
     bool collect(QStringList* files);
+    bool checkSeal();
     bool stage(const QStringList& files);
     bool commit(const QStringList& files);
     bool ensureFolder(const QString& rel, QStringList* created);
@@ -75,6 +82,8 @@ private:
     QString m_source;   // canonical
     QString m_program;  // canonical
     QString m_stage, m_stash, m_journal;
+    QMap<QString, QByteArray> m_sealed;  // path → SHA-256 hex
+    bool m_sealBroken = false;
     QStringList m_log;
     QString m_logFile;
 };

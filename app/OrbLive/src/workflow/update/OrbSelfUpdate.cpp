@@ -10,6 +10,8 @@
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowRules.h"
 
+#include "OrbPackageManifest.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -90,6 +92,13 @@ void OrbLauncherManager::onSigExtractReport(const OrbExtractReport& report)
     }
     if (!QFileInfo(QDir(report.destDir).filePath(LauncherProgramName())).isFile()) {
         launcherPackageFailed(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()));
+        return;
+    }
+    // The updater installs only what this seal lists: the files as they came out
+    // of the package that was just accepted.
+    QString sealError;
+    if (!OrbPackageManifest::Write(report.destDir, &sealError)) {
+        launcherPackageFailed(QStringLiteral("the unpacked launcher could not be sealed: %1").arg(sealError));
         return;
     }
     m_launcherPackageReady = true;
