@@ -742,7 +742,14 @@ private slots:
         QVERIFY(QFileInfo(appDir() + "/backup/OrbLive").isFile());
         QVERIFY(!progress.isEmpty());
 
-        m_view->LauncherInstall();
+        // A successful hand-over ends the event loop.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(7); });
+        guard.start(20000);
+        QTimer::singleShot(0, m_view, [this] { m_view->LauncherInstall(); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
         QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 1);
         QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.3"));
         QVERIFY(QDir(appDir() + "/storage").isEmpty());
