@@ -112,6 +112,7 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
     OrbNetDownloadPrivate* d = h->d;
     long long start = 0, length = 0;
     bool hasRange = d->req.GetRange(start, length);
+    d->sink.SetExpected(d->req.ExpectedSize(), QByteArray::fromStdString(d->req.ExpectedSha256()));
     d->opened = d->sink.Open(resume, hasRange, start, length);
     if (d->sink.Resumed()) {
         d->resumeOffset = d->sink.ResumeOffset();

@@ -17,6 +17,7 @@
 #include "OrbNetworkExport.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -27,6 +28,8 @@ enum OrbDownloadFailure : int {
     OrbDownloadFileWriteFailed = NetFileWriteFailed,
     OrbDownloadBadReply = NetBadReply,
     OrbDownloadIncomplete = NetIncomplete,
+    OrbDownloadTooLarge = NetTooLarge,
+    OrbDownloadVerifyFailed = NetVerifyFailed,
 };
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetDownloadSink {
@@ -38,6 +41,10 @@ public:
 
     // Value of the Range header: "bytes=<start>-" plus "<start + length - 1>" when length > 0.
     static std::string RangeValue(long long start, long long length);
+
+    // What the finished file must be (see OrbNetDownloadReq::SetExpectedSize/Sha256).
+    // Before Open; a negative size and an empty hash declare nothing.
+    void SetExpected(long long size, const QByteArray& sha256Hex);
 
     // Opens the target for writing. With resume and an existing file the transfer goes on
     // from the file's size: the range becomes (size, 0), replacing the caller's. The file
@@ -85,6 +92,8 @@ private:
     enum class Accept { Pending, Write, Skip, AlreadyComplete, Reject };
 
     void fail(int code);
+    bool hashUpTo(long long end);
+    bool verify();
     void writeSidecar();
     void removeSidecar();
 
@@ -105,6 +114,10 @@ private:
     QByteArray m_replyValidator; // of the current reply
     bool m_fromStart = false;    // the current reply's body is the resource from byte 0
     int m_error = 0;
+    long long m_expectedSize = -1;
+    QByteArray m_expectedSha256;   // lower-case hex
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    long long m_hashedUpTo = 0;    // the hash covers the file's bytes [0, m_hashedUpTo)
     bool m_finished = false;
     int m_outcome = 0;
 };

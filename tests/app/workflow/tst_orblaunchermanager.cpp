@@ -19,6 +19,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <memory>
@@ -602,6 +603,84 @@ private slots:
         QCOMPARE(readAll(m_disk.filePath("target/t.txt")), QByteArray("keep"));
     }
 
+    // Declared SHA-256 and size, copied from the server with the other game keys: a
+    // package that does not match is removed and never reported finished or installed.
+    void gamePackageIntegrity_data()
+    {
+        QTest::addColumn<QByteArray>("declared");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray hash = QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex();
+        QByteArray wrong = hash;
+        wrong[5] = wrong[5] == '0' ? '1' : '0';
+        const QByteArray size = QByteArray::number(m_gameZip.size());
+        QTest::newRow("matching") << "GamePackageSha256=" + hash + "\nGamePackageSize=" + size + "\n" << true;
+        QTest::newRow("hash differs") << "GamePackageSha256=" + wrong + "\nGamePackageSize=" + size + "\n" << false;
+        QTest::newRow("server sends more than declared")
+            << "GamePackageSha256=" + hash + "\nGamePackageSize=" + QByteArray::number(m_gameZip.size() - 10) + "\n" << false;
+        QTest::newRow("nothing declared") << QByteArray() << true;
+    }
+    void gamePackageIntegrity()
+    {
+        QFETCH(QByteArray, declared);
+        QFETCH(bool, accepted);
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.1", {}, declared));
+        QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        runCheck(checked);
+        if (!declared.isEmpty())
+            QVERIFY(!local("Basic", "GamePackageSha256").isEmpty());
+
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigDownloadFinish);
+        QSignalSpy stopped(m_view, &OrbViewLauncher::sigDownloadStop);
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        QSignalSpy extracted(m_view, &OrbViewLauncher::sigExtractGameFinished);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        m_view->SetDownloadStatus(true);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.size() + stopped.size() == 1, 20000);
+        const QString package = m_disk.filePath("Games/Orbdownload/game.zip");
+        QCOMPARE(finished.size(), accepted ? 1 : 0);
+        QCOMPARE(refused.size(), accepted ? 0 : 1);
+        QCOMPARE(flag("IsDownloadFinish"), accepted);
+        if (!accepted) {
+            QVERIFY(!readAll(package).startsWith("PK") || QFileInfo(package).size() < m_gameZip.size());
+            QCOMPARE(OrbTestLog::Lines("Package verification failed").size(), 1);
+        } else {
+            QVERIFY(readAll(package) == m_gameZip);
+        }
+        QSignalSpy installFailed(m_view, &OrbViewLauncher::sigInstallFailed);
+        m_view->StartInstall();
+        QTRY_COMPARE_WITH_TIMEOUT(extracted.size(), 1, 20000);
+        QCOMPARE(flag("IsInstallGmae"), accepted);
+        QCOMPARE(installFailed.size(), accepted ? 0 : 1);
+        GetComponent<IOrbNetwork>("OrbBackend")->StopDownLoad();
+    }
+
+    void launcherPackageIntegrity()
+    {
+        QFile::remove(appDir() + "/OrbUpdate");
+        QFile::copy(ORB_UPDATE_PROGRAM, appDir() + "/OrbUpdate");
+        serveSettings(serverSettings("1.0.3", 1, 0, "2.0",
+                                     "LauncherPackageSha256=" + QByteArray(64, 'a') + "\nLauncherPackageSize=" +
+                                         QByteArray::number(m_launcherZip.size()) + "\n"));
+        QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        runCheck(checked);
+        QCOMPARE(local("launcher", "LauncherPackageSha256"), QString(64, 'a'));
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        QSignalSpy unpacked(m_view, &OrbViewLauncher::sigExtractLauncherFinish);
+        m_view->LauncherUpdateStart();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+        QCOMPARE(refused.size(), 0);  // the game download's notice; this one is a failed launcher update
+        QCOMPARE(OrbTestLog::Lines("launcher package refused").size(), 1);
+        QCOMPARE(unpacked.size(), 0);
+        QVERIFY(!QFileInfo::exists(appDir() + "/storage/launcher.zip"));
+        m_view->LauncherInstall();
+        QCOMPARE(failed.size(), 2);
+        QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
+        QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 0);
+        QFile::remove(appDir() + "/OrbUpdate");
+    }
+
     // A package that failed is never handed to the updater.
     void brokenLauncherPackageIsNotInstalled_data()
     {
@@ -621,11 +700,16 @@ private slots:
         setLocal("launcher", "LauncherPackageUrl", nginx(package));  // the server's copy named the good one
 
         QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        QSignalSpy installFailed(m_view, &OrbViewLauncher::sigInstallFailed);
         QSignalSpy unpacked(m_view, &OrbViewLauncher::sigExtractLauncherFinish);
         m_view->LauncherUpdateStart();
-        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size() + installFailed.size(), 1, 20000);
+        // A failed download is a failed check, a failed unpacking a failed installation.
+        QCOMPARE(installFailed.size(), package.startsWith("packages/") ? 1 : 0);
+        QCOMPARE(unpacked.size(), package.startsWith("packages/") ? 1 : 0);
+        const int before = failed.size();
         m_view->LauncherInstall();
-        QCOMPARE(failed.size(), 2);
+        QCOMPARE(failed.size(), before + 1);
         QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
         QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 0);
         QTest::qWait(300);
@@ -658,7 +742,14 @@ private slots:
         QVERIFY(QFileInfo(appDir() + "/backup/OrbLive").isFile());
         QVERIFY(!progress.isEmpty());
 
-        m_view->LauncherInstall();
+        // A successful hand-over ends the event loop.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(7); });
+        guard.start(20000);
+        QTimer::singleShot(0, m_view, [this] { m_view->LauncherInstall(); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
         QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 1);
         QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.3"));
         QVERIFY(QDir(appDir() + "/storage").isEmpty());

@@ -78,6 +78,7 @@ void OrbLauncherManager::Init()
     if (auto* backend = dynamic_cast<OrbBackend*>(GetComponent<IOrbNetwork>("OrbBackend"))) {
         connect(backend, &OrbBackend::sigGameSettingDownloadFailed, this, &OrbLauncherManager::onSigGameSettingDownloadFailed);
         connect(backend, &OrbBackend::sigLauncherUpdateDownloadFailed, this, &OrbLauncherManager::onSigLauncherUpdateDownloadFailed);
+        connect(backend, &OrbBackend::sigDownloadVerifyFailed, this, &OrbLauncherManager::onSigDownloadVerifyFailed);
     }
     if (auto* installer = dynamic_cast<OrbInstaller*>(GetComponent<IOrbArchieve>("OrbInstaller")))
         connect(installer, &OrbInstaller::sigExtractReport, this, &OrbLauncherManager::onSigExtractReport);
@@ -88,6 +89,12 @@ void OrbLauncherManager::Init()
     view->prepare();
     view->registerContext();
     view->loadScene(QUrl(QString::fromLatin1(kSceneUrl)));
+}
+
+void OrbLauncherManager::onSigDownloadVerifyFailed(QString reason)
+{
+    ORB_LOG(OrbLogError, "Package verification failed: %s", reason.toUtf8().constData());
+    emit sigDownloadVerifyFailed(reason);
 }
 
 void OrbLauncherManager::Uninit()

@@ -62,11 +62,13 @@ public slots:
     void onSigLauncherUpdateDownloadFailed(qint32 error);
     // Outcome of every extraction, delivered before its completion signal.
     void onSigExtractReport(const OrbExtractReport& report);
+    // A downloaded package did not match what the publisher declared for it.
+    void onSigDownloadVerifyFailed(QString reason);
 
 private:
     void onGameClientFinished(QProcess* process);
     void endUpdateCheckOffline(const QString& reason);
-    void launcherPackageFailed(const QString& reason);
+    void launcherPackageFailed(const QString& reason, bool unpacking = false);
 
     OrbViewLauncher* m_view = nullptr;
     QList<QProcess*> m_games;

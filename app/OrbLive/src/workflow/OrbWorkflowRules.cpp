@@ -24,6 +24,13 @@ int DecimalOrZero(const QString& text)
     return ok ? value : 0;
 }
 
+qint64 DeclaredSize(const QString& text)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok, 10);
+    return ok && value >= 0 ? value : -1;
+}
+
 QString GameFolder(const QString& installDirectory, const QString& gameName)
 {
     if (installDirectory.contains(gameName, Qt::CaseSensitive))

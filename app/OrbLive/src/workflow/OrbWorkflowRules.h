@@ -27,6 +27,10 @@ QString ExecutableName(const QString& gameName);
 // empty when there is none.
 QString FindExecutable(const QString& folder, const QString& name);
 
+// A declared package size in bytes; -1 when the text is empty or not a
+// non-negative decimal number.
+qint64 DeclaredSize(const QString& text);
+
 // File names of the launcher program and of the external updater.
 QString LauncherProgramName();
 QString UpdaterProgramName();

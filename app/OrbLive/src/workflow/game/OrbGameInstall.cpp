@@ -70,7 +70,12 @@ void OrbLauncherManager::onSigSetDownloadStatus(bool status)
         const QString name = FileNameOfUrl(url);
         const std::string section = OrbModel::GameSection();
         model->SetString(OrbConfig::AppConfig, section.c_str(), "DownLoadGamePackage", name.toUtf8().constData());
-        result = backend->RequestAsnycDownLoadUrl(url, folder + QLatin1Char('/') + name);
+        // With a declared size or hash the service reports the download finished only
+        // once the file matches them.
+        OrbPackageCheck check;
+        check.sha256 = basic(model, "GamePackageSha256").trimmed();
+        check.size = DeclaredSize(basic(model, "GamePackageSize"));
+        result = backend->RequestAsnycDownLoadUrl(url, folder + QLatin1Char('/') + name, check);
         setAppBool(model, "IsDownloadStart", true);
         setAppBool(model, "IsDownloadFinish", false);
         setAppBool(model, "IsInstallGmae", false);

@@ -10,6 +10,7 @@
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowRules.h"
 
+#include "OrbNetDefine.h"
 #include "OrbPackageManifest.h"
 
 #include <QCoreApplication>
@@ -44,19 +45,35 @@ void OrbLauncherManager::onSigLauncherUpdateStart()
     const QString name = FileNameOfUrl(url);
     model->SetString(OrbConfig::UserConfig, "Game", "LauncherPackage", name.toUtf8().constData());
     const QString storage = appString(model, "Storage");
-    emit sigUpdateCheckCallback(backend->RequestAsnycLauncherUpdateUrl(url, storage + QLatin1Char('/') + name));
+    OrbPackageCheck check;
+    check.sha256 = QString::fromStdString(
+                       model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSha256"))
+                       .trimmed();
+    check.size = DeclaredSize(QString::fromStdString(
+        model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSize")));
+    emit sigUpdateCheckCallback(backend->RequestAsnycLauncherUpdateUrl(url, storage + QLatin1Char('/') + name, check));
 }
 
 void OrbLauncherManager::onSigLauncherUpdateDownloadFailed(qint32 error)
 {
+    if (error == NetVerifyFailed || error == NetTooLarge) {
+        launcherPackageFailed(
+            QStringLiteral("the launcher package does not match its declared size or SHA-256 (error %1)").arg(error));
+        return;
+    }
     launcherPackageFailed(QStringLiteral("the launcher package could not be downloaded (error %1)").arg(error));
 }
 
-void OrbLauncherManager::launcherPackageFailed(const QString& reason)
+// Download failures reach the scene as a failed check, unpacking failures as a
+// failed installation; both offer the launcher update again.
+void OrbLauncherManager::launcherPackageFailed(const QString& reason, bool unpacking)
 {
     m_launcherPackageReady = false;
     ORB_LOG(OrbLogError, "Launcher update failed: %s", reason.toUtf8().constData());
-    emit sigUpdateCheckFailed(reason);
+    if (unpacking)
+        emit sigInstallFailed(reason);
+    else
+        emit sigUpdateCheckFailed(reason);
 }
 
 void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
@@ -72,7 +89,7 @@ void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
         QDir().mkdir(backup);
     } else if (!installer->removeDirContents(backup)) {
         // Left-overs of an earlier package must not be mixed into this one.
-        launcherPackageFailed(QStringLiteral("the backup folder could not be emptied"));
+        launcherPackageFailed(QStringLiteral("the backup folder could not be emptied"), true);
         return;
     }
     const QString package = appString(model, "Storage") + QLatin1Char('/') +
@@ -87,18 +104,19 @@ void OrbLauncherManager::onSigExtractReport(const OrbExtractReport& report)
     // A launcher is handed over only whole: a skipped entry is a missing file.
     if (report.outcome != OrbExtractReport::Complete) {
         launcherPackageFailed(QStringLiteral("the launcher package could not be unpacked: %1")
-                                  .arg(report.error.isEmpty() ? QStringLiteral("entries were left out") : report.error));
+                                  .arg(report.error.isEmpty() ? QStringLiteral("entries were left out") : report.error),
+                              true);
         return;
     }
     if (!QFileInfo(QDir(report.destDir).filePath(LauncherProgramName())).isFile()) {
-        launcherPackageFailed(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()));
+        launcherPackageFailed(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()), true);
         return;
     }
     // The updater installs only what this seal lists: the files as they came out
     // of the package that was just accepted.
     QString sealError;
     if (!OrbPackageManifest::Write(report.destDir, &sealError)) {
-        launcherPackageFailed(QStringLiteral("the unpacked launcher could not be sealed: %1").arg(sealError));
+        launcherPackageFailed(QStringLiteral("the unpacked launcher could not be sealed: %1").arg(sealError), true);
         return;
     }
     m_launcherPackageReady = true;

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThreadPool>
 #include <QVersionNumber>
 
@@ -50,24 +51,25 @@ void copyKeys(IOrbModel* model, const std::string& serverCopy, const char* secti
     }
 }
 
-// Runs on a pool thread before a game update: removes the package files of the
-// previous version (a resumed download must not append the new version to an
-// old prefix) and, when the server asks for it, what the previous installation
-// wrote, as its manifest lists it. Nothing else is touched.
-void cleanUpForGameUpdate(const QStringList& oldPackages, bool clearGame, const QString& manifestPath)
+// Removes the previous version's package files from the download folder: a resumed
+// download must not append the new version to an old prefix. Runs at once, on the GUI
+// thread, so it can never meet a download the player starts next.
+void removeOldPackages(const QStringList& oldPackages)
 {
-    IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller");
-    if (!installer)
-        return;
-    bool packagesRemoved = true;
+    bool removed = true;
     for (const QString& package : oldPackages) {
         if (QFileInfo(package).isFile() && !QFile::remove(package))
-            packagesRemoved = false;
+            removed = false;
     }
-    if (!packagesRemoved)
+    if (!removed)
         ORB_LOG(OrbLogWarning, "Remove DownLoad Path Failed");
+}
 
-    if (!clearGame)
+// Runs on a pool thread before a game update when the server asks for a clean game
+// folder: removes what the previous installation wrote, as its record lists it.
+void cleanUpGameFolder(bool clearGame, const QString& manifestPath)
+{
+    if (!clearGame || !GetComponent<IOrbArchieve>("OrbInstaller"))
         return;
     const OrbInstallManifest manifest = OrbInstallManifest::Load(manifestPath);
     if (manifest.isEmpty()) {
@@ -169,10 +171,10 @@ void OrbLauncherManager::onSigGameSettingDownloadFinish()
         if (!next.isEmpty() && next != recorded)
             oldPackages << downloadDir + QLatin1Char('/') + next;
         if (GetComponent<IOrbArchieve>("OrbInstaller")) {
+            removeOldPackages(oldPackages);
             const bool clearGame = model->GetBoolValue(kSettings, "Basic", "IsClearGamePath");
             const QString manifestPath = OrbInstallManifest::PathForGame(QString::fromStdString(section));
-            QThreadPool::globalInstance()->start(
-                [oldPackages, clearGame, manifestPath] { cleanUpForGameUpdate(oldPackages, clearGame, manifestPath); });
+            QThreadPool::globalInstance()->start([clearGame, manifestPath] { cleanUpGameFolder(clearGame, manifestPath); });
         }
     }
     if (model->GetBoolValue(OrbConfig::AppConfig, section.c_str(), "IsUpdateGmaeHint")) {
