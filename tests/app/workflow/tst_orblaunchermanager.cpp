@@ -14,6 +14,9 @@
 #include "workflow/OrbLauncherManager.h"
 #include "workflow/game/OrbInstallManifest.h"
 
+#include "OrbSignature.h"
+#include "OrbSignedSettings.h"
+
 #include <OrbNetConfig.h>
 
 #include <quazip/quazip.h>
@@ -252,6 +255,7 @@ private slots:
             setFlag(f, false);
         QDir(m_disk.filePath("Games")).removeRecursively();
         QFile::remove(OrbInstallManifest::PathForGame(kGame));
+        QFile::remove(appDir() + "/config/publisher.pub");
         OrbTestLog::Clear();
     }
 
@@ -653,6 +657,98 @@ private slots:
         QCOMPARE(flag("IsInstallGmae"), accepted);
         QCOMPARE(installFailed.size(), accepted ? 0 : 1);
         GetComponent<IOrbNetwork>("OrbBackend")->StopDownLoad();
+    }
+
+    // With a publisher key beside the program the server's settings count only when
+    // signed by it, newer than what was accepted and unexpired; a refused copy
+    // copies nothing and the launcher goes on offline.
+    void signedSettings_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("good signature") << "good" << true;
+        QTest::newRow("one byte of the settings changed") << "changed" << false;
+        QTest::newRow("signed by another key") << "other key" << false;
+        QTest::newRow("no signature file") << "no signature" << false;
+        QTest::newRow("truncated signature") << "truncated" << false;
+        QTest::newRow("replayed older serial") << "replayed" << false;
+        QTest::newRow("expired") << "expired" << false;
+        QTest::newRow("signed package hash does not match") << "package" << true;
+        QTest::newRow("signed settings without a package hash") << "no hash" << true;
+    }
+    void signedSettings()
+    {
+        QFETCH(QString, variant);
+        QFETCH(bool, accepted);
+        static std::string publisherKey, publisherPub, otherKey, otherPub;
+        if (publisherKey.empty()) {
+            QVERIFY(OrbSignature::GenerateKeyPair(publisherKey, publisherPub));
+            QVERIFY(OrbSignature::GenerateKeyPair(otherKey, otherPub));
+        }
+        writeFile(appDir() + "/config/publisher.pub", QByteArray::fromStdString(publisherPub));
+        m_model->SetString(OrbConfig::UserConfig, "Game", "SettingsSerial", "7");
+
+        const QByteArray hash = QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex();
+        QByteArray declared = "GamePackageSha256=" + hash + "\nGamePackageSize=" + QByteArray::number(m_gameZip.size()) + "\n";
+        if (variant == "package")
+            declared = "GamePackageSha256=" + QByteArray(64, 'b') + "\n";
+        if (variant == "no hash")
+            declared.clear();
+        QByteArray text = serverSettings("1.0.2", 0, 0, "2.1", {}, declared);
+        text.replace("@LAUNCHER@", nginx("launcher/launcher.zip").toUtf8());
+        text.replace("@SETTINGS@", nginx("cfg/game_settings.ini").toUtf8());
+        text.replace("@GAME@", nginx("packages/game.zip").toUtf8());
+        std::string settings = text.toStdString(), signature;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const std::int64_t serial = variant == "replayed" ? 6 : 8;
+        const std::int64_t expires = variant == "expired" ? now - 60 : now + 86400;
+        QVERIFY(OrbSignedSettings::Sign(variant == "other key" ? otherKey : publisherKey, serial, expires, settings,
+                                        signature));
+        if (variant == "changed")
+            settings.replace(settings.find("Version=2.1"), 11, "Version=2.2");
+        if (variant == "truncated")
+            signature.resize(signature.size() / 2);
+        serve("cfg/game_settings.ini", QByteArray::fromStdString(settings));
+        QFile::remove(m_pub.filePath("cfg/game_settings.ini.sig"));
+        if (variant != "no signature")
+            serve("cfg/game_settings.ini.sig", QByteArray::fromStdString(signature + "\n"));
+
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        runCheck(finished);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QCOMPARE(failed.size(), accepted ? 0 : 1);
+        QCOMPARE(local("Basic", "Version"), accepted ? QStringLiteral("2.1") : QStringLiteral("2.0"));
+        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::UserConfig, "Game", "SettingsSerial")),
+                 accepted ? QStringLiteral("8") : QStringLiteral("7"));
+        if (!accepted) {
+            QCOMPARE(OrbTestLog::Lines("Update check failed, going on with the local settings").size(), 1);
+            QVERIFY(!QFileInfo::exists(appDir() + "/storage/game_settings.ini"));
+        }
+
+        if (variant == "package" || variant == "no hash" || variant == "good") {
+            QSignalSpy done(m_view, &OrbViewLauncher::sigDownloadFinish);
+            QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+            QSignalSpy callback(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+            m_view->SetInstallPath(m_disk.filePath("Games"));
+            QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+            m_view->SetDownloadStatus(true);
+            if (variant == "good") {
+                QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+                QVERIFY(flag("IsDownloadFinish"));
+            } else {
+                QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 20000);
+                QCOMPARE(done.size(), 0);
+                QVERIFY(!flag("IsDownloadFinish"));
+                QVERIFY(QFileInfo(m_disk.filePath("Games/Orbdownload/game.zip")).size() < m_gameZip.size() ||
+                        !QFileInfo::exists(m_disk.filePath("Games/Orbdownload/game.zip")));
+                if (variant == "no hash")
+                    QCOMPARE(callback[0][0].toBool(), false);
+            }
+            GetComponent<IOrbNetwork>("OrbBackend")->StopDownLoad();
+        }
+        QFile::remove(appDir() + "/config/publisher.pub");
+        QFile::remove(m_pub.filePath("cfg/game_settings.ini.sig"));
     }
 
     void launcherPackageIntegrity()

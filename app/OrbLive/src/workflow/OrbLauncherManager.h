@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+class IOrbModel;
 class OrbViewLauncher;
 class QProcess;
 struct OrbExtractReport;
@@ -68,6 +69,7 @@ public slots:
 private:
     void onGameClientFinished(QProcess* process);
     void endUpdateCheckOffline(const QString& reason);
+    bool verifySettingsCopy(IOrbModel* model, QString* reason);
     void launcherPackageFailed(const QString& reason, bool unpacking = false);
 
     OrbViewLauncher* m_view = nullptr;
@@ -75,4 +77,13 @@ private:
     // True only while Backup holds a completely unpacked launcher package from
     // this run; nothing else may be handed to the updater.
     bool m_launcherPackageReady = false;
+
+    // The update check fetches the signature (when a publisher key is
+    // configured) and then the settings file it signs.
+    enum class SettingsFetch { Idle, Signature, Settings };
+    static constexpr const char* kSignatureSuffix = ".sig";
+    SettingsFetch m_settingsFetch = SettingsFetch::Idle;
+    QString m_settingsUrl;
+    QString m_settingsPath;
+    bool m_unsignedNoted = false;
 };

@@ -9,6 +9,7 @@
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowRules.h"
+#include "workflow/update/OrbPublisherKey.h"
 #include "workflow/game/OrbInstallManifest.h"
 
 #include <QDir>
@@ -75,6 +76,13 @@ void OrbLauncherManager::onSigSetDownloadStatus(bool status)
         OrbPackageCheck check;
         check.sha256 = basic(model, "GamePackageSha256").trimmed();
         check.size = DeclaredSize(basic(model, "GamePackageSize"));
+        if (check.sha256.isEmpty() && !OrbPublisherKey::Pem().isEmpty()) {
+            // Signed settings bind every package by its hash; one without is not taken.
+            ORB_LOG(OrbLogError, "The signed settings declare no SHA-256 for the game package; not downloaded");
+            emit sigDownloadVerifyFailed(QStringLiteral("the game package has no declared SHA-256"));
+            emit sigDownloadBtnClickedCallback(false);
+            return;
+        }
         result = backend->RequestAsnycDownLoadUrl(url, folder + QLatin1Char('/') + name, check);
         setAppBool(model, "IsDownloadStart", true);
         setAppBool(model, "IsDownloadFinish", false);

@@ -9,6 +9,7 @@
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowRules.h"
+#include "workflow/update/OrbPublisherKey.h"
 
 #include "OrbNetDefine.h"
 #include "OrbPackageManifest.h"
@@ -51,6 +52,11 @@ void OrbLauncherManager::onSigLauncherUpdateStart()
                        .trimmed();
     check.size = DeclaredSize(QString::fromStdString(
         model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSize")));
+    if (check.sha256.isEmpty() && !OrbPublisherKey::Pem().isEmpty()) {
+        emit sigUpdateCheckCallback(false);
+        launcherPackageFailed(QStringLiteral("the signed settings declare no SHA-256 for the launcher package"));
+        return;
+    }
     emit sigUpdateCheckCallback(backend->RequestAsnycLauncherUpdateUrl(url, storage + QLatin1Char('/') + name, check));
 }
 

@@ -10,7 +10,11 @@
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowRules.h"
 #include "workflow/game/OrbInstallManifest.h"
+#include "workflow/update/OrbPublisherKey.h"
 
+#include "OrbSignedSettings.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -100,14 +104,74 @@ void OrbLauncherManager::onSigUpdateCheckStart()
         QDir().mkdir(storage);
     const QString name = FileNameOfUrl(url);
     model->SetString(OrbConfig::UserConfig, "Game", "GameSettingsPackage", name.toUtf8().constData());
-    const bool started = backend->RequestAsnycGameSettingUrl(url, storage + QLatin1Char('/') + name);
+    const QString path = storage + QLatin1Char('/') + name;
+    // Copies of an earlier check must never stand in for this one's.
+    QFile::remove(path);
+    QFile::remove(path + QLatin1String(kSignatureSuffix));
+
+    m_settingsUrl = url;
+    m_settingsPath = path;
+    bool started = false;
+    if (OrbPublisherKey::Pem().isEmpty()) {
+        if (!m_unsignedNoted) {
+            m_unsignedNoted = true;
+            ORB_LOG(OrbLogWarning, "No publisher key is configured: the server's settings are used without a signature check");
+        }
+        m_settingsFetch = SettingsFetch::Settings;
+        started = backend->RequestAsnycGameSettingUrl(url, path);
+    } else {
+        // The signature first, then the file it signs.
+        m_settingsFetch = SettingsFetch::Signature;
+        started = backend->RequestAsnycGameSettingUrl(url + QLatin1String(kSignatureSuffix),
+                                                      path + QLatin1String(kSignatureSuffix));
+    }
     emit sigUpdateCheckCallback(started);
     if (!started)
         endUpdateCheckOffline(QStringLiteral("the settings download could not be started"));
 }
 
+// The downloaded copy is only used once the publisher's signature over its exact
+// bytes verifies, its serial is not below the highest accepted one, and it has
+// not expired. Nothing of a refused copy is read, and the copy is removed.
+bool OrbLauncherManager::verifySettingsCopy(IOrbModel* model, QString* reason)
+{
+    const QString pem = OrbPublisherKey::Pem();
+    if (pem.isEmpty())
+        return true;
+    QFile settings(m_settingsPath), signature(m_settingsPath + QLatin1String(kSignatureSuffix));
+    std::string settingsBytes, signatureText;
+    if (settings.open(QIODevice::ReadOnly))
+        settingsBytes = settings.readAll().toStdString();
+    if (signature.open(QIODevice::ReadOnly))
+        signatureText = signature.read(4096).toStdString();
+    settings.close();
+    signature.close();
+    bool known = false;
+    const qint64 highest =
+        QByteArray::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "SettingsSerial")).toLongLong(&known);
+    const auto check = OrbSignedSettings::Verify(pem.toStdString(), settingsBytes, signatureText, known ? highest : 0,
+                                                 QDateTime::currentSecsSinceEpoch());
+    if (check.status != OrbSignedSettings::Status::Valid) {
+        *reason = QString::fromLatin1(OrbSignedSettings::Describe(check.status));
+        QFile::remove(m_settingsPath);
+        QFile::remove(m_settingsPath + QLatin1String(kSignatureSuffix));
+        return false;
+    }
+    if (!known || check.serial > highest)
+        model->SetString(OrbConfig::UserConfig, "Game", "SettingsSerial", std::to_string(check.serial).c_str());
+    ORB_LOG(OrbLogInfo, "Server settings verified: serial %lld, expires %s", static_cast<long long>(check.serial),
+            OrbSignedSettings::FormatTime(check.expires).c_str());
+    return true;
+}
+
 void OrbLauncherManager::onSigGameSettingDownloadFailed(qint32 error)
 {
+    const bool signature = m_settingsFetch == SettingsFetch::Signature;
+    m_settingsFetch = SettingsFetch::Idle;
+    if (signature) {
+        endUpdateCheckOffline(QStringLiteral("the signature of the server's settings could not be fetched (error %1)").arg(error));
+        return;
+    }
     endUpdateCheckOffline(QStringLiteral("the server's settings could not be fetched (error %1)").arg(error));
 }
 
@@ -122,10 +186,26 @@ void OrbLauncherManager::endUpdateCheckOffline(const QString& reason)
 
 void OrbLauncherManager::onSigGameSettingDownloadFinish()
 {
+    if (m_settingsFetch == SettingsFetch::Signature) {
+        m_settingsFetch = SettingsFetch::Settings;
+        IOrbNetwork* backend = GetComponent<IOrbNetwork>("OrbBackend");
+        if (!backend || !backend->RequestAsnycGameSettingUrl(m_settingsUrl, m_settingsPath)) {
+            m_settingsFetch = SettingsFetch::Idle;
+            endUpdateCheckOffline(QStringLiteral("the settings download could not be started"));
+        }
+        return;
+    }
+    m_settingsFetch = SettingsFetch::Idle;
     ORB_LOG(OrbLogInfo, "GameSetting Download Finish");
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     if (!model)
         return;
+    QString refused;
+    if (!verifySettingsCopy(model, &refused)) {
+        ORB_LOG(OrbLogError, "Server settings refused: %s", refused.toUtf8().constData());
+        endUpdateCheckOffline(QStringLiteral("the server's settings were refused: %1").arg(refused));
+        return;
+    }
     const std::string serverCopy = serverCopyPath(model).toStdString();
     auto server = [&](const char* section, const char* key) {
         return QString::fromStdString(model->GetSpecifyConfigValue(serverCopy, section, key));
