@@ -27,4 +27,5 @@ enum NetError : int32_t {
     NetFileWriteFailed = 1002,  // a download's write to its file failed (disk full, size limit)
     NetBadReply = 1003,         // a download's reply does not fit its request (status, Content-Range)
     NetIncomplete = 1004,       // a download's body ended before its announced length
+    NetUploadRefused = 1005,    // the object store refused an upload (HTTP status, error code in the message)
 };
