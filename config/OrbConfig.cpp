@@ -1,4 +1,5 @@
 #include "OrbConfig.h"
+#include "OrbConfigFiles.h"
 
 #include <util/bmem.h>
 #include <util/config-file.h>
@@ -9,6 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QDateTime>
+#include <QList>
+
+#include <atomic>
 #include <cstdio>
 #include <stdexcept>
 
@@ -29,31 +34,99 @@ const RequiredKey kGameSettingKeys[] = {
     {"Basic", "IsClearGamePath"}, {"Basic", "IsOpenMoreGames"},
 };
 
+// Temporaries older than this are nobody's save in progress, whatever their id says
+// (process ids are reused).
+constexpr qint64 kStaleTemporarySeconds = 10 * 60;
+
 std::string backupPathOf(const std::string& path)
 {
     return path + "." + OrbConfig::kBackupSuffix;
 }
 
-bool isMissingOrEmpty(const std::string& path)
+QString qpath(const std::string& path)
 {
-    QFileInfo info(QString::fromStdString(path));
-    return !info.exists() || info.size() == 0;
+    return QString::fromUtf8(path.c_str());
 }
 
-// A save replaces the file by renaming a fully written temporary over it and keeps
-// the previous content as a backup. A process killed between those renames (or a
-// file emptied by any other means) would otherwise cost the user the whole file:
-// bring the backup back in that case before opening.
-void restoreFromBackupIfNeeded(const std::string& path)
+// "<file>.tmp<pid>" followed by anything: the temporaries of one process.
+std::string temporaryPrefixOf(const std::string& path)
 {
-    const std::string backup = backupPathOf(path);
-    if (!isMissingOrEmpty(path) || isMissingOrEmpty(backup))
-        return;
-    const std::string temp = path + ".restore";
-    if (os_copyfile(backup.c_str(), temp.c_str()) == 0) {
-        if (os_rename(temp.c_str(), path.c_str()) != 0)
-            os_unlink(temp.c_str());
+    return path + "." + OrbConfig::kTempSuffix;
+}
+
+std::string newTemporaryName(const std::string& path, const char* tag)
+{
+    // Several stores of one process may work on the same file: a serial keeps them apart.
+    static std::atomic<unsigned> serial {0};
+    return temporaryPrefixOf(path) + std::to_string(OrbConfigFiles::CurrentProcessId()) + "-" +
+           std::to_string(++serial) + tag;
+}
+
+struct Temporary {
+    QString path;
+    qint64 pid = 0;
+    QDateTime modified;
+};
+
+QList<Temporary> temporariesOf(const std::string& path)
+{
+    const QFileInfo file(qpath(path));
+    const QString prefix = file.fileName() + QLatin1Char('.') + QLatin1String(OrbConfig::kTempSuffix);
+    QList<Temporary> found;
+    const QFileInfoList entries =
+        QDir(file.path()).entryInfoList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        const QString rest = entry.fileName().mid(prefix.size());
+        int digits = 0;
+        while (digits < rest.size() && rest.at(digits).isDigit())
+            ++digits;
+        if (digits == 0)
+            continue;
+        found.append({entry.filePath(), rest.left(digits).toLongLong(), entry.lastModified()});
     }
+    return found;
+}
+
+// Temporaries of processes that died mid-save would pile up beside the file.
+void removeStaleTemporaries(const std::string& path)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 self = OrbConfigFiles::CurrentProcessId();
+    for (const Temporary& t : temporariesOf(path)) {
+        const bool old = t.modified.isValid() && t.modified.secsTo(now) > kStaleTemporarySeconds;
+        const bool orphaned = t.pid != self && !OrbConfigFiles::ProcessAlive(t.pid);
+        if (old || orphaned)
+            QFile::remove(t.path);
+    }
+}
+
+// A save never leaves the file missing or empty. Older saves (and power cuts)
+// could: an empty file next to a newer backup, or a missing file next to the
+// backup and the temporary of the save that was interrupted. Only those are
+// restored; a file that has content is never replaced, and a file the user
+// deleted (no trace of a save) starts fresh.
+void restoreInterruptedSave(const std::string& path)
+{
+    const QFileInfo file(qpath(path));
+    const QFileInfo backup(qpath(backupPathOf(path)));
+    if (!backup.exists() || backup.size() == 0)
+        return;
+    if (file.exists() && file.size() > 0)
+        return;
+    const bool interrupted =
+        file.exists() ? backup.lastModified() >= file.lastModified() : !temporariesOf(path).isEmpty();
+    if (!interrupted)
+        return;
+    const QString staged = qpath(newTemporaryName(path, "r"));
+    if (!QFile::copy(backup.filePath(), staged))
+        return;
+    if (!file.exists()) {
+        // Does not replace: a file that appeared meanwhile wins.
+        QFile::rename(staged, file.filePath());
+    } else if (QFileInfo(file.filePath()).size() == 0) {
+        os_rename(staged.toUtf8().constData(), path.c_str());
+    }
+    QFile::remove(staged);
 }
 
 std::string cleanPath(const char* path)
@@ -138,35 +211,58 @@ bool OrbConfig::Init()
     return LoadGameSettingConfig(gameFolder);
 }
 
-bool OrbConfig::loadInto(config_t*& store, const std::string& path)
+bool OrbConfig::loadInto(OrbConfigType type, const std::string& path)
 {
+    config_t*& store = storeFor(type);
     if (store) {
         config_close(store);
         store = nullptr;
     }
-    restoreFromBackupIfNeeded(path);
-    if (config_open(&store, path.c_str(), CONFIG_OPEN_EXISTING) != CONFIG_SUCCESS) {
-        store = config_create(path.c_str());
+    restoreInterruptedSave(path);
+    removeStaleTemporaries(path);
+
+    // The store is bound to a temporary name of its own and reads a copy of the
+    // file: libobs saves to the name a store was opened with, so every save
+    // writes that temporary, which is then flushed and renamed over the file.
+    // The file itself is only ever replaced whole.
+    const std::string temp = newTemporaryName(path, "");
+    const QString qtemp = qpath(temp);
+    QFile::remove(qtemp);
+    if (QFile::copy(qpath(path), qtemp)) {
+        if (config_open(&store, temp.c_str(), CONFIG_OPEN_EXISTING) != CONFIG_SUCCESS)
+            store = nullptr;
     }
+    if (!store) {
+        // Missing or unreadable: an empty store, and an empty file where none is.
+        store = config_create(temp.c_str());
+        if (store && !QFile::rename(qtemp, qpath(path)) && !QFileInfo::exists(qpath(path))) {
+            config_close(store);
+            store = nullptr;
+        }
+    }
+    QFile::remove(qtemp);
+    const int index = type == UserConfig ? 1 : type == GameSettingConfig ? 2 : 0;
+    m_paths[index] = store ? path : std::string();
+    m_temps[index] = store ? temp : std::string();
     return store != nullptr;
 }
 
 bool OrbConfig::LoadAppConfig(const std::string& folder)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return loadInto(m_appConfig, folder + "/" + m_appFileName);
+    return loadInto(AppConfig, folder + "/" + m_appFileName);
 }
 
 bool OrbConfig::LoadUserConfig(const std::string& folder)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return loadInto(m_userConfig, folder + "/" + m_userFileName);
+    return loadInto(UserConfig, folder + "/" + m_userFileName);
 }
 
 bool OrbConfig::LoadGameSettingConfig(const std::string& folder)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!loadInto(m_gameSettingConfig, folder + "/" + kGameSettingsFile))
+    if (!loadInto(GameSettingConfig, folder + "/" + kGameSettingsFile))
         return false;
     for (const RequiredKey& k : kGameSettingKeys) {
         if (!config_has_user_value(m_gameSettingConfig, k.section, k.key))
@@ -190,11 +286,30 @@ config_t*& OrbConfig::storeFor(OrbConfigType type)
 
 void OrbConfig::save(config_t* store)
 {
-    // The temporary is per process: two launchers saving the same file at once
-    // must not write into one temporary and rename a mixture into place.
-    static const std::string tempSuffix =
-        std::string(kTempSuffix) + std::to_string(QCoreApplication::applicationPid());
-    config_save_safe(store, tempSuffix.c_str(), kBackupSuffix);
+    const int index = store == m_userConfig ? 1 : store == m_gameSettingConfig ? 2 : 0;
+    const std::string& path = m_paths[index];
+    const std::string& temp = m_temps[index];
+    if (!store || path.empty())
+        return;
+    // 1. The complete new content, on disk, under the temporary name.
+    if (config_save(store) != CONFIG_SUCCESS || !OrbConfigFiles::FlushFile(temp)) {
+        os_unlink(temp.c_str());
+        return;
+    }
+    // 2. The current content becomes the backup by a second name (or a copy),
+    //    renamed into place whole; the file itself stays where it is.
+    const std::string backup = backupPathOf(path);
+    const std::string staged = newTemporaryName(path, "b");
+    if (OrbConfigFiles::HardLink(path, staged) || QFile::copy(qpath(path), qpath(staged))) {
+        if (os_rename(staged.c_str(), backup.c_str()) != 0)
+            os_unlink(staged.c_str());
+    }
+    // 3. One rename replaces the file: a reader sees the old or the new file, never none.
+    if (os_rename(temp.c_str(), path.c_str()) != 0) {
+        os_unlink(temp.c_str());
+        return;
+    }
+    OrbConfigFiles::FlushFolder(QFileInfo(qpath(path)).path().toStdString());
 }
 
 bool OrbConfig::GetConfigHasKey(OrbConfigType type, const char* section, const char* key)

@@ -56,14 +56,15 @@ public:
     std::string ConfigFolderPath() const;
     static std::string GameSettingsFolderPath();
 
-    // Suffixes of the files that a crash-safe save leaves beside an INI file
-    // (the temporary one is followed by the saving process's id).
+    // Suffixes of the files a save writes beside an INI file: "<file>.tmp<pid>-<n>"
+    // while it is written (renamed over the file when complete) and "<file>.bak",
+    // the content before the last save.
     static constexpr const char* kTempSuffix = "tmp";
     static constexpr const char* kBackupSuffix = "bak";
 
 private:
     config_t*& storeFor(OrbConfigType type);
-    bool loadInto(config_t*& store, const std::string& path);
+    bool loadInto(OrbConfigType type, const std::string& path);
     void save(config_t* store);
 
     config_t* m_appConfig = nullptr;
@@ -73,4 +74,8 @@ private:
     std::string m_appFileName;
     std::string m_userFileName;
     std::mutex m_lock;
+    // Per store (application, user, game settings): the file and the temporary
+    // name its saves are written to.
+    std::string m_paths[3];
+    std::string m_temps[3];
 };

@@ -24,6 +24,7 @@ if [ ! -x "$app/OrbLive" ] || [ "${ORB_DEMO_FRESH:-0}" = 1 ]; then
 fi
 mkdir -p "$app/config"
 sed -e "s#^GameSettingsUrl=.*#GameSettingsUrl=$base/game_settings.ini#" \
+    -e "s#^WebPageUrl=.*#WebPageUrl=$base/index.html#" \
   "$root/demo/game_settings.ini" > "$app/config/game_settings.ini.new"
 # Keep what earlier runs learnt from the publisher; only the address moves.
 if [ -f "$app/config/game_settings.ini" ]; then

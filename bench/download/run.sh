@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Downloads a 1 GiB and a 4 GiB file from nginx on loopback, once through OrbNetwork
-# (bench_download) and once with curl, and prints wall time, CPU time, peak RSS and
-# the ratios. Goals: wall <= 1.05x curl, CPU <= 1.5x curl, peak RSS <= 64 MiB.
-# Usage: bench/download/run.sh [sizes in MiB...]   (default: 1024 4096)
+# Downloads a 1 GiB and a 4 GiB file from nginx on loopback through OrbNetwork
+# (bench_download) and with curl, ROUNDS times each (default 5) in alternating order
+# (OrbNetwork first in odd rounds, curl first in even ones), and prints per client the
+# median, min and max of wall time, CPU time and peak RSS, and the ratios of the medians.
+# Goals: wall <= 1.05x curl, CPU <= 1.5x curl, peak RSS <= 64 MiB.
+# Same conditions for both: each file is written once before its rounds and read back into
+# the page cache before every single download; every copy goes to the same folder, is
+# compared with the source and removed before the next download starts.
+# Usage: [ROUNDS=5] bench/download/run.sh [sizes in MiB...]   (default: 1024 4096)
 # The files live in a temporary folder that is removed afterwards.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_BUILD_DIR:-$root/build}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1024 4096)
+rounds=${ROUNDS:-5}
 
-flock /tmp/orblive-build.lock cmake --build "$build" --target bench_download >/dev/null
+flock /tmp/orb-build.lock cmake --build "$build" --target bench_download >/dev/null
 bin="$build/bench/bin/bench_download"
 [ -x "$bin" ] || { echo "bench_download not built" >&2; exit 1; }
+# Measure while holding the shared build lock, so no build on the machine runs meanwhile.
+exec 9>/tmp/orb-build.lock
+flock 9
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orbdlbench.XXXXXX")
 nginx_pid=""
@@ -81,25 +90,34 @@ measure() {
   awk '{printf "%.2f %.2f %d\n", $1, $2 + $3, $4}' "$stats"
 }
 
-printf "%-8s %-10s %9s %9s %11s\n" size client wall_s cpu_s peak_rss_MiB
+# One download by one client: the source into the page cache, the timed download, the check.
+run_client() {
+  local client=$1 mib=$2 src=$3 url=$4 out="$work/out/copy.bin" w c rss
+  cat "$src" > /dev/null
+  if [ "$client" = orb ]; then
+    read -r w c rss < <(measure "$bin" "$url" "$out")
+  else
+    read -r w c rss < <(measure curl -s -o "$out" "$url")
+  fi
+  cmp -s "$src" "$out" || { echo "$client copy differs from the source" >&2; exit 1; }
+  rm -f "$out"
+  sync
+  echo "${mib}MiB $client wall_s=$w cpu_s=$c rss_MiB=$(awk -v k="$rss" 'BEGIN{print k/1024}')" >> "$work/results.txt"
+}
+
 for mib in "${sizes[@]}"; do
   src="$work/www/pkg_${mib}.bin"
   make_file "$src" "$mib"
-  cat "$src" > /dev/null  # both clients read it from the page cache
+  sync
   url="http://127.0.0.1:$port/pkg_${mib}.bin"
-
-  read -r ow oc orss < <(measure "$bin" "$url" "$work/out/orb.bin")
-  cmp -s "$src" "$work/out/orb.bin" || { echo "OrbNetwork copy differs from the source" >&2; exit 1; }
-  rm -f "$work/out/orb.bin"
-  read -r cw cc crss < <(measure curl -s -o "$work/out/curl.bin" "$url")
-  cmp -s "$src" "$work/out/curl.bin" || { echo "curl copy differs from the source" >&2; exit 1; }
-  rm -f "$work/out/curl.bin"
-
-  printf "%-8s %-10s %9s %9s %11.1f\n" "${mib}M" OrbNetwork "$ow" "$oc" "$(awk -v k="$orss" 'BEGIN{print k/1024}')"
-  printf "%-8s %-10s %9s %9s %11.1f\n" "${mib}M" curl "$cw" "$cc" "$(awk -v k="$crss" 'BEGIN{print k/1024}')"
-  awk -v ow="$ow" -v cw="$cw" -v oc="$oc" -v cc="$cc" -v orss="$orss" 'BEGIN {
-    wr = cw > 0 ? ow / cw : 0; cr = cc > 0 ? oc / cc : 0; rss = orss / 1024;
-    printf "%-8s ratios: wall %.2fx (goal <= 1.05), cpu %.2fx (goal <= 1.5), peak RSS %.1f MiB (goal <= 64)\n",
-      "", wr, cr, rss }'
+  for ((i = 1; i <= rounds; i++)); do
+    if ((i % 2)); then
+      run_client orb "$mib" "$src" "$url"; run_client curl "$mib" "$src" "$url"
+    else
+      run_client curl "$mib" "$src" "$url"; run_client orb "$mib" "$src" "$url"
+    fi
+  done
   rm -f "$src"
 done
+python3 "$root/bench/stats.py" orb curl < "$work/results.txt"
+echo "goals: wall ratio <= 1.05, cpu ratio <= 1.5, OrbNetwork peak RSS <= 64 MiB"

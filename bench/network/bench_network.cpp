@@ -1,6 +1,9 @@
-// Overhead of the engine over the transport it wraps: the same N small GETs against the
-// same loopback server, one after another and all at once, through OrbNetwork and
-// through a bare QNetworkAccessManager. Prints both times and the ratio.
+// Overhead of the engine over the transport it wraps: the same small GETs against the same
+// loopback server, one after another and all at once, through OrbNetwork or through a bare
+// QNetworkAccessManager. One side per process, so that run.sh can measure each side's wall
+// time, CPU and peak memory on its own and alternate the order over rounds:
+//   bench_network serve                 loopback server; prints "PORT <n>", runs until killed
+//   bench_network orb|bare <url> <n>    n sequential then n concurrent GETs; prints "<seq_ms> <conc_ms>"
 #include "OrbNetwork.h"
 #include "TestHttpServer.h"
 
@@ -10,8 +13,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <atomic>
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -78,13 +82,8 @@ qint64 orbBatch(OrbNetwork& net, const std::string& url, int n)
     return t.elapsed();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int serve(QCoreApplication& app)
 {
-    QCoreApplication app(argc, argv);
-    orbtest::clearProxyEnv();
-    const int n = argc > 1 ? std::atoi(argv[1]) : 5000;
     orbtest::TestHttpServer srv;
     if (!srv.start([](const orbtest::HttpRequest&) {
             orbtest::HttpReply r;
@@ -94,36 +93,41 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "server failed to start\n");
         return 1;
     }
-    const QString url = srv.url("/small");
+    std::printf("PORT %d\n", int(srv.port()));
+    std::fflush(stdout);
+    return app.exec();
+}
 
-    OrbNetConfig cfg;
-    cfg.SetResolvers("127.0.0.1", "127.0.0.1").SetUserAgent("OrbBench").SetTimeout(10);
-    OrbNetwork net;
-    net.Init(cfg);
-    QNetworkAccessManager nam;
-    nam.setProxy(QNetworkProxy::NoProxy);
+} // namespace
 
-    // Warm both: connection set-up, and the engine's first probe pass for the host.
-    bareSequential(nam, url, 20);
-    orbSequential(net, url.toStdString(), 20);
-
-    // Alternate the two sides in rounds and keep each side's best round, so load from
-    // other processes on the machine disturbs the comparison as little as possible.
-    const int rounds = 5;
-    const int per = qMax(1, n / rounds);
-    qint64 bs = -1, os = -1, bb = -1, ob = -1;
-    auto best = [](qint64& slot, qint64 v) { slot = slot < 0 ? v : qMin(slot, v); };
-    for (int i = 0; i < rounds; ++i) {
-        best(bs, bareSequential(nam, url, per));
-        best(os, orbSequential(net, url.toStdString(), per));
-        best(bb, bareBatch(nam, url, per));
-        best(ob, orbBatch(net, url.toStdString(), per));
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    orbtest::clearProxyEnv();
+    if (argc == 2 && std::strcmp(argv[1], "serve") == 0)
+        return serve(app);
+    if (argc != 4 || (std::strcmp(argv[1], "orb") != 0 && std::strcmp(argv[1], "bare") != 0)) {
+        std::fprintf(stderr, "usage: %s serve | %s orb|bare <url> <n>\n", argv[0], argv[0]);
+        return 2;
     }
-    auto ratio = [](qint64 a, qint64 b) { return b > 0 ? double(a) / double(b) : 0.0; };
-    std::printf("%d small GETs per round, best of %d rounds, loopback\n", per, rounds);
-    std::printf("sequential: OrbNetwork %lld ms, QNetworkAccessManager %lld ms, ratio %.2f\n", (long long)os,
-                (long long)bs, ratio(os, bs));
-    std::printf("concurrent: OrbNetwork %lld ms, QNetworkAccessManager %lld ms, ratio %.2f\n", (long long)ob,
-                (long long)bb, ratio(ob, bb));
+    const QString url = QString::fromLocal8Bit(argv[2]);
+    const int n = std::max(1, std::atoi(argv[3]));
+    qint64 seq = 0, conc = 0;
+    if (std::strcmp(argv[1], "orb") == 0) {
+        OrbNetConfig cfg;
+        cfg.SetResolvers("127.0.0.1", "127.0.0.1").SetUserAgent("OrbBench").SetTimeout(10);
+        OrbNetwork net;
+        net.Init(cfg);
+        orbSequential(net, url.toStdString(), 20);  // connection set-up and the host's first probe pass
+        seq = orbSequential(net, url.toStdString(), n);
+        conc = orbBatch(net, url.toStdString(), n);
+    } else {
+        QNetworkAccessManager nam;
+        nam.setProxy(QNetworkProxy::NoProxy);
+        bareSequential(nam, url, 20);
+        seq = bareSequential(nam, url, n);
+        conc = bareBatch(nam, url, n);
+    }
+    std::printf("%lld %lld\n", (long long)seq, (long long)conc);
     return 0;
 }

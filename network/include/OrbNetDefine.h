@@ -26,6 +26,8 @@ enum NetError : int32_t {
     NetFileOpenFailed = 1001,
     NetFileWriteFailed = 1002,  // a download's write to its file failed (disk full, size limit)
     NetBadReply = 1003,         // a download's reply does not fit its request (status, Content-Range)
-    NetIncomplete = 1004,       // a download's body ended before its announced length
-    NetUploadRefused = 1005,    // the object store refused an upload (HTTP status, error code in the message)
+    NetIncomplete = 1004,       // a body ended before its announced length (Content-Length)
+    NetTooLarge = 1005,         // a download's body went beyond the size the caller declared
+    NetVerifyFailed = 1006,     // a finished download's size or SHA-256 is not the declared one
+    NetUploadRefused = 1007,    // the object store refused an upload (HTTP status, error code in the message)
 };

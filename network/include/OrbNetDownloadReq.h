@@ -32,6 +32,16 @@ public:
     // False, and nothing written, while the range is off.
     bool GetRange(long long& start, long long& length) const;
 
+    // What the finished file must be: its size in bytes (negative: not declared) and its
+    // SHA-256 as hex (empty: not declared). With a size, nothing beyond it is ever written
+    // (the download fails with NetTooLarge); a finished file that does not match is removed
+    // and the download fails with NetVerifyFailed. The hash is taken on the worker thread
+    // while the bytes arrive; of a resumed file only the earlier part is read back.
+    OrbNetDownloadReq& SetExpectedSize(long long bytes);
+    long long ExpectedSize() const;
+    OrbNetDownloadReq& SetExpectedSha256(const std::string& hex);
+    std::string ExpectedSha256() const;
+
     int Timeout() const;
     OrbNetDownloadReq& SetTimeout(int seconds);
     int RetryCount() const;

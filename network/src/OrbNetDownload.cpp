@@ -35,7 +35,8 @@ void OrbNetDownloadPrivate::headFrom(OrbNetResponsePrivate* p)
     headOf = reply;
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     sink.BeginReply(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                    reply->rawHeader("Content-Range"), length.isValid() ? length.toLongLong() : -1);
+                    reply->rawHeader("Content-Range"), length.isValid() ? length.toLongLong() : -1,
+                    OrbNetDownloadSink::ValidatorOf(reply->rawHeader("ETag"), reply->rawHeader("Last-Modified")));
 }
 
 void OrbNetDownloadPrivate::onData(const std::shared_ptr<OrbNetDownload>& h, OrbNetResponsePrivate* p,
@@ -111,6 +112,7 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
     OrbNetDownloadPrivate* d = h->d;
     long long start = 0, length = 0;
     bool hasRange = d->req.GetRange(start, length);
+    d->sink.SetExpected(d->req.ExpectedSize(), QByteArray::fromStdString(d->req.ExpectedSha256()));
     d->opened = d->sink.Open(resume, hasRange, start, length);
     if (d->sink.Resumed()) {
         d->resumeOffset = d->sink.ResumeOffset();
@@ -124,9 +126,14 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
 
     OrbNetRequest toSend = d->req.GetRuquest();
     // Byte ranges must count bytes of the file itself, never of a compressed rendition.
-    std::string encoding;
-    if (!toSend.GetHeader("Accept-Encoding", encoding))
+    std::string existing;
+    if (!toSend.GetHeader("Accept-Encoding", existing))
         toSend.AddHeader("Accept-Encoding", "identity");
+    // The partial file's bytes are only worth keeping if the resource is still the one they
+    // came from; otherwise the server is to answer with the whole new resource.
+    const std::string validator = d->sink.IfRange();
+    if (!validator.empty() && !toSend.GetHeader("If-Range", existing))
+        toSend.AddHeader("If-Range", validator);
 
     auto settler = std::make_shared<Settler>();
     settler->handle = h;
@@ -148,7 +155,10 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
                 const std::string len = headerValue(p->headers, "Content-Length");
                 bool ok = false;
                 const long long n = QByteArray::fromStdString(len).trimmed().toLongLong(&ok);
-                dp->sink.BeginReply(p->statusCode, QByteArray::fromStdString(range), ok ? n : -1);
+                dp->sink.BeginReply(p->statusCode, QByteArray::fromStdString(range), ok ? n : -1,
+                                    OrbNetDownloadSink::ValidatorOf(
+                                        QByteArray::fromStdString(headerValue(p->headers, "ETag")),
+                                        QByteArray::fromStdString(headerValue(p->headers, "Last-Modified"))));
             }
             settle(h, resp->Error(), true);
         };

@@ -2,6 +2,8 @@
 
 #include "OrbNetDownloadSink_p.h"
 
+#include <QByteArray>
+
 struct OrbNetDownloadReqPrivate {
     explicit OrbNetDownloadReqPrivate(const OrbNetConfig& config) : request(config) {}
     OrbNetRequest request;
@@ -9,6 +11,8 @@ struct OrbNetDownloadReqPrivate {
     bool hasRange = false;
     long long start = 0;
     long long length = 0;
+    long long expectedSize = -1;
+    std::string expectedSha256;
 };
 
 OrbNetDownloadReq::OrbNetDownloadReq(const OrbNetConfig& config) : d(new OrbNetDownloadReqPrivate(config)) {}
@@ -61,6 +65,24 @@ OrbNetDownloadReq& OrbNetDownloadReq::SetUrl(const std::string& url)
         d->request.SetUrl(url, false);
     return *this;
 }
+
+OrbNetDownloadReq& OrbNetDownloadReq::SetExpectedSize(long long bytes)
+{
+    if (d)
+        d->expectedSize = bytes < 0 ? -1 : bytes;
+    return *this;
+}
+
+long long OrbNetDownloadReq::ExpectedSize() const { return d ? d->expectedSize : -1; }
+
+OrbNetDownloadReq& OrbNetDownloadReq::SetExpectedSha256(const std::string& hex)
+{
+    if (d)
+        d->expectedSha256 = QByteArray::fromStdString(hex).trimmed().toLower().toStdString();
+    return *this;
+}
+
+std::string OrbNetDownloadReq::ExpectedSha256() const { return d ? d->expectedSha256 : std::string(); }
 
 std::string OrbNetDownloadReq::Path() const { return d ? d->path : std::string(); }
 

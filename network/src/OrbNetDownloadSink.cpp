@@ -54,15 +54,87 @@ std::string OrbNetDownloadSink::RangeValue(long long start, long long length)
     return v;
 }
 
+QByteArray OrbNetDownloadSink::ValidatorOf(const QByteArray& etag, const QByteArray& lastModified)
+{
+    const QByteArray tag = etag.trimmed();
+    // A weak tag never matches in If-Range, so it would always cost a full download.
+    if (!tag.isEmpty() && !tag.startsWith("W/"))
+        return tag;
+    return lastModified.trimmed();
+}
+
+void OrbNetDownloadSink::writeSidecar()
+{
+    const QString path = SidecarPath(m_file.fileName());
+    if (m_replyValidator.isEmpty()) {
+        QFile::remove(path);  // new bytes without a validator: an old one must not vouch for them
+        return;
+    }
+    QFile side(path);
+    if (side.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        side.write(m_replyValidator + "\n");
+}
+
+void OrbNetDownloadSink::removeSidecar() { QFile::remove(SidecarPath(m_file.fileName())); }
+
+void OrbNetDownloadSink::SetExpected(long long size, const QByteArray& sha256Hex)
+{
+    m_expectedSize = size < 0 ? -1 : size;
+    m_expectedSha256 = sha256Hex.trimmed().toLower();
+}
+
+// Extends the running hash with the file's bytes up to `end`: what an earlier run or an
+// earlier reply wrote. Reads only what the hash does not cover yet.
+bool OrbNetDownloadSink::hashUpTo(long long end)
+{
+    if (end <= m_hashedUpTo)
+        return true;
+    QFile in(m_file.fileName());
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(m_hashedUpTo))
+        return false;
+    QByteArray buffer(1024 * 1024, Qt::Uninitialized);
+    while (m_hashedUpTo < end) {
+        const qint64 n = in.read(buffer.data(), qMin<qint64>(buffer.size(), end - m_hashedUpTo));
+        if (n <= 0)
+            return false;
+        m_hash.addData(QByteArrayView(buffer.constData(), n));
+        m_hashedUpTo += n;
+    }
+    return true;
+}
+
+bool OrbNetDownloadSink::verify()
+{
+    const long long size = QFileInfo(m_file.fileName()).size();
+    if (m_expectedSize >= 0 && size != m_expectedSize)
+        return false;
+    if (m_expectedSha256.isEmpty())
+        return true;
+    if (m_hashedUpTo > size) {
+        m_hash.reset();
+        m_hashedUpTo = 0;
+    }
+    return hashUpTo(size) && m_hash.result().toHex() == m_expectedSha256;
+}
+
 bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, long long& length)
 {
     m_resumed = false;
     m_resumeOffset = 0;
+    m_validator.clear();
     if (resume && !m_file.fileName().isEmpty()) {
         const QFileInfo info(m_file.fileName());
-        if (info.exists() && info.isFile()) {
+        // Longer than the declared file: those bytes can never be part of it.
+        if (m_expectedSize >= 0 && info.isFile() && info.size() > m_expectedSize) {
+            QFile::remove(m_file.fileName());
+            removeSidecar();
+        }
+        if (info.exists() && info.isFile() && QFileInfo::exists(m_file.fileName())) {
             m_resumed = true;
             m_resumeOffset = info.size();
+            QFile side(SidecarPath(m_file.fileName()));
+            if (m_resumeOffset > 0 && side.open(QIODevice::ReadOnly))
+                m_validator = side.readLine(4096).trimmed();
             hasRange = true;
             start = m_resumeOffset;
             length = 0;
@@ -78,9 +150,12 @@ bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, lon
     return m_file.open(mode);
 }
 
-void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, long long contentLength)
+void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, long long contentLength,
+                                    const QByteArray& validator)
 {
     m_haveReply = true;
+    m_replyValidator = validator;
+    m_fromStart = false;
     m_status = status;
     m_expected = -1;
     m_base = 0;
@@ -98,6 +173,7 @@ void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, 
         m_accept = Accept::Write;
         m_expected = last - first + 1;
         m_base = m_resumeOffset;
+        m_fromStart = m_resumed && first == 0;  // resuming an empty file
         return;
     }
     if (status == 416) {
@@ -115,12 +191,15 @@ void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, 
         if (!m_hasRange || (m_start == 0 && m_length == 0)) {
             m_accept = Accept::Write;
             m_base = m_resumeOffset;  // 0 unless resuming an empty file
+            m_fromStart = true;
             return;
         }
         if (m_resumed) {
-            // The server ignored the range and sends the whole resource: start the file over.
+            // The server ignored the range, or the file changed (If-Range did not match), and
+            // sends the whole resource: start the file over.
             m_accept = Accept::Write;
             m_restart = true;
+            m_fromStart = true;
             return;
         }
         m_accept = Accept::Reject;  // a range the caller asked for cannot be cut from it here
@@ -156,14 +235,42 @@ bool OrbNetDownloadSink::Write(const char* data, long long len)
             fail(OrbDownloadFileWriteFailed);
             return false;
         }
+        m_hash.reset();
+        m_hashedUpTo = 0;
     }
+    if (m_fromStart && m_written == 0 && len > 0)
+        writeSidecar();  // before the first byte of new content lands in the file
     if (len <= 0)
         return true;
-    const qint64 n = m_file.write(data, len);
-    if (n > 0)
+    // Appends and a truncated file both write at the file's end.
+    const long long pos = (m_expectedSize >= 0 || !m_expectedSha256.isEmpty()) ? m_file.size() : 0;
+    long long take = len;
+    bool tooLarge = false;
+    if (m_expectedSize >= 0 && pos + len > m_expectedSize) {
+        take = qMax(0LL, m_expectedSize - pos);  // nothing beyond the declared size is written
+        tooLarge = true;
+    }
+    if (!m_expectedSha256.isEmpty() && pos != m_hashedUpTo) {
+        if (pos < m_hashedUpTo) {
+            m_hash.reset();
+            m_hashedUpTo = 0;
+        }
+        hashUpTo(pos);  // the part of a resumed file an earlier run wrote
+    }
+    const qint64 n = take > 0 ? m_file.write(data, take) : 0;
+    if (n > 0) {
         m_written += n;
-    if (n != len) {
+        if (!m_expectedSha256.isEmpty() && m_hashedUpTo == pos) {
+            m_hash.addData(QByteArrayView(data, n));
+            m_hashedUpTo += n;
+        }
+    }
+    if (n != take) {
         fail(OrbDownloadFileWriteFailed);
+        return false;
+    }
+    if (tooLarge) {
+        fail(OrbDownloadTooLarge);
         return false;
     }
     return true;
@@ -194,6 +301,8 @@ int OrbNetDownloadSink::Finish(int transportError)
         if (m_file.error() != QFileDevice::NoError)
             fail(OrbDownloadFileWriteFailed);
     }
+    if (m_restart && !m_error && transportError == 0)
+        removeSidecar();  // the resource is empty now: the partial content went with it
     if (m_error) {
         m_outcome = m_error;
     } else if (transportError != 0) {
@@ -213,5 +322,12 @@ int OrbNetDownloadSink::Finish(int transportError)
             break;
         }
     }
+    if (m_outcome == 0 && (m_expectedSize >= 0 || !m_expectedSha256.isEmpty()) && !verify()) {
+        // Not the declared file: it must neither be used nor resumed.
+        QFile::remove(m_file.fileName());
+        m_outcome = OrbDownloadVerifyFailed;
+    }
+    if (m_outcome == 0 || m_outcome == OrbDownloadVerifyFailed)
+        removeSidecar();  // complete, or gone: nothing left to resume
     return m_outcome;
 }

@@ -17,6 +17,7 @@
 #include "OrbNetworkExport.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -27,6 +28,8 @@ enum OrbDownloadFailure : int {
     OrbDownloadFileWriteFailed = NetFileWriteFailed,
     OrbDownloadBadReply = NetBadReply,
     OrbDownloadIncomplete = NetIncomplete,
+    OrbDownloadTooLarge = NetTooLarge,
+    OrbDownloadVerifyFailed = NetVerifyFailed,
 };
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetDownloadSink {
@@ -39,6 +42,10 @@ public:
     // Value of the Range header: "bytes=<start>-" plus "<start + length - 1>" when length > 0.
     static std::string RangeValue(long long start, long long length);
 
+    // What the finished file must be (see OrbNetDownloadReq::SetExpectedSize/Sha256).
+    // Before Open; a negative size and an empty hash declare nothing.
+    void SetExpected(long long size, const QByteArray& sha256Hex);
+
     // Opens the target for writing. With resume and an existing file the transfer goes on
     // from the file's size: the range becomes (size, 0), replacing the caller's. The file
     // is appended to whenever a range is asked for and truncated otherwise. The range
@@ -48,9 +55,19 @@ public:
     bool Resumed() const { return m_resumed; }
     long long ResumeOffset() const { return m_resumeOffset; }
 
+    // Beside a partial file, "<file>.orbpart" keeps the validator (ETag, else Last-Modified)
+    // of the reply its bytes came from. A resume sends it as If-Range, so a server whose file
+    // has changed since answers with the whole new file instead of splicing its tail on.
+    static QString SidecarPath(const QString& file) { return file + QStringLiteral(".orbpart"); }
+    // The If-Range value for this resume; empty when there is nothing to resume or no validator.
+    std::string IfRange() const { return m_validator.toStdString(); }
+    // The validator to keep for a reply with these headers: a strong ETag, else Last-Modified.
+    static QByteArray ValidatorOf(const QByteArray& etag, const QByteArray& lastModified);
+
     // Head of one transport attempt, before any of its body. A new attempt starts afresh.
-    // contentLength is -1 when the reply announced none.
-    void BeginReply(int status, const QByteArray& contentRange, long long contentLength);
+    // contentLength is -1 when the reply announced none; validator as from ValidatorOf.
+    void BeginReply(int status, const QByteArray& contentRange, long long contentLength,
+                    const QByteArray& validator = QByteArray());
     bool HasReply() const { return m_haveReply; }
 
     // Streams one chunk of the current reply. False once the sink takes nothing more
@@ -75,6 +92,10 @@ private:
     enum class Accept { Pending, Write, Skip, AlreadyComplete, Reject };
 
     void fail(int code);
+    bool hashUpTo(long long end);
+    bool verify();
+    void writeSidecar();
+    void removeSidecar();
 
     QFile m_file;
     bool m_hasRange = false;
@@ -89,7 +110,14 @@ private:
     long long m_base = 0;       // where the reply's first byte lands in the file
     bool m_restart = false;     // a resume answered with the whole resource: rewrite from byte 0
     long long m_written = 0;
+    QByteArray m_validator;      // of the partial file being resumed
+    QByteArray m_replyValidator; // of the current reply
+    bool m_fromStart = false;    // the current reply's body is the resource from byte 0
     int m_error = 0;
+    long long m_expectedSize = -1;
+    QByteArray m_expectedSha256;   // lower-case hex
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    long long m_hashedUpTo = 0;    // the hash covers the file's bytes [0, m_hashedUpTo)
     bool m_finished = false;
     int m_outcome = 0;
 };

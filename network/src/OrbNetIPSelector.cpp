@@ -184,7 +184,7 @@ void OrbNetIPSelector::SendProbe(OrbNetReqStatus* status, std::function<void(Orb
     status->routed = true;
     m_routing[id] = info;
 
-    OrbNetConfig config;
+    const OrbNetConfig config = m_engine->ProbeConfig();
     OrbNetRequest req(config);
     const QString scheme = parser->Scheme().isEmpty() ? QStringLiteral("https") : parser->Scheme();
     req.SetMethod(HttpOptions)
@@ -193,7 +193,10 @@ void OrbNetIPSelector::SendProbe(OrbNetReqStatus* status, std::function<void(Orb
         .SetUrl((scheme + QStringLiteral("://") + parser->Host() + QLatin1Char(':') + QString::number(parser->Port()))
                     .toStdString(),
                 false);
-    req.SetProxy(RouteProxyMode(status->route->type), std::string(), 0);
+    std::string proxyHost;
+    int proxyPort = 0;
+    config.GetProxy(proxyHost, proxyPort);
+    req.SetProxy(RouteProxyMode(status->route->type), proxyHost, proxyPort).SetRetryCount(0);
     m_engine->SubmitProbe(id, req, [callback, status] { callback(status); });
 }
 

@@ -14,6 +14,7 @@
 // to the best route its proxy mode allows. Everything here runs on the worker thread.
 
 #include "OrbIPStatus.h"
+#include "OrbNetConfig.h"
 #include "OrbNetDefine.h"
 #include "OrbNetRoute_p.h"
 #include "OrbNetworkExport.h"
@@ -35,6 +36,9 @@ class ORBNETWORK_PRIVATE_EXPORT IOrbSelectorEngine {
 public:
     virtual ~IOrbSelectorEngine();
     virtual int NextId() = 0;
+    // The settings probes are built from (TLS verification, proxy endpoint), so that a
+    // probe reaches a route exactly the way the engine's requests do.
+    virtual OrbNetConfig ProbeConfig() const = 0;
     virtual void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int failed) = 0;
     // Submits a probe request under id; done runs on the worker thread once it has finished.
     virtual void SubmitProbe(int id, const OrbNetRequest& request, std::function<void()> done) = 0;

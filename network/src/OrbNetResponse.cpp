@@ -144,10 +144,10 @@ bool OrbNetResponse::Async(FinishFn finish, ProgressFn progress)
 void OrbNetResponse::Close()
 {
     d->closeRequested.store(true);
-    OrbResponseState expected = OrbResponseCreated;
-    if (d->state.compare_exchange_strong(expected, OrbResponseFinished))
-        return;  // not sent yet: the engine completes it with 98 when it comes to dispatch it
-    if (expected != OrbResponseDispatched)
+    // Not sent yet: the worker sees the request when it comes to send it (or right after)
+    // and completes the handle with 98; the handle reads as finished only then, with its
+    // results final. Finished: nothing to do.
+    if (d->state.load() != OrbResponseDispatched)
         return;
     std::shared_ptr<OrbEngineLink> link = d->link;
     if (!link)

@@ -89,6 +89,7 @@ public:
     SinkFn sink;  // set before dispatch, used on the worker thread
     qint64 readBufferSize = 0;  // set before dispatch: bound of unread reply data, 0 none
     qint64 received = 0, total = 0;
+    qint64 attemptBytes = 0;  // worker thread: body bytes read from the current attempt's reply
     int statusCode = 0;
     std::string contentType;
     std::map<std::string, std::string> headers;

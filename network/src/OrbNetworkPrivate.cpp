@@ -138,14 +138,18 @@ void OrbNetworkPrivate::ProcessHttp(ProxyMode mode, const std::string& ip, int i
         if (m_observer)
             m_observer(id, mode, ip);
     }
+    p->attemptBytes = 0;
     QNetworkReply* reply = send(p, mode);
     if (p->readBufferSize > 0)
         reply->setReadBufferSize(p->readBufferSize);  // before any data, or the transport runs ahead
     p->reply = reply;
     wire(h, reply);
     if (!retry) {
-        OrbResponseState expected = OrbResponseCreated;
-        if (!p->state.compare_exchange_strong(expected, OrbResponseDispatched)) {
+        // Only the worker moves a handle out of Created. Close stores its request before it
+        // reads the state, and this reads the request after storing the state, so one of
+        // the two always sees the other.
+        p->state.store(OrbResponseDispatched);
+        if (p->closeRequested.load()) {
             // Closed while it was being sent: end it exactly like a close of a running request.
             if (p->error.load() != NetClosed) {
                 m_selector->ReportError(id, NetClosed);
@@ -225,8 +229,13 @@ QNetworkReply* OrbNetworkPrivate::send(OrbNetResponsePrivate* p, ProxyMode mode)
     switch (req.Method()) {
     case HttpPost: {
         const QByteArray body(reinterpret_cast<const char*>(req.GetBodyData()), req.GetBodyLen());
-        if (body.isEmpty())
+        if (body.isEmpty()) {
+            // Without a body the transport writes no length at all, and servers answer 411.
+            // (post() would also add a form Content-Type of its own.)
+            if (!qr.hasRawHeader("Content-Length"))
+                qr.setRawHeader("Content-Length", "0");
             return manager->sendCustomRequest(qr, "POST");
+        }
         return manager->post(qr, body);
     }
     case HttpOptions:
@@ -250,6 +259,7 @@ void OrbNetworkPrivate::wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkR
         const QByteArray chunk = reply->readAll();
         if (chunk.isEmpty())
             return;
+        p->attemptBytes += chunk.size();
         m_selector->ReportData(id);
         if (p->sink)
             p->sink(chunk);
@@ -288,21 +298,41 @@ void OrbNetworkPrivate::onReplyFinished(int id, QNetworkReply* reply)
         return;
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     if (!rest.isEmpty()) {
+        p->attemptBytes += rest.size();
         m_selector->ReportData(id);
         if (p->sink)
             p->sink(rest);
         else
             p->body += rest;
     }
+    // This attempt is over and its reply is deleted later: a close that arrives from now on
+    // must not reach it (it finds either no reply or the next attempt's).
+    p->reply = nullptr;
     if (!m_selector->ReportFinished(id))
         return;  // retried: the handle now waits on the new attempt's reply
     p->statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (p->error.load() == 0 && bodyCutShort(reply, p->statusCode, p->attemptBytes))
+        p->SetError(NetIncomplete);
     p->contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
     for (const auto& pair : reply->rawHeaderPairs())
         p->headers[pair.first.toStdString()] = pair.second.toStdString();
-    p->reply = nullptr;
     p->Complete(h);
     forget(id);
+}
+
+bool OrbNetworkPrivate::bodyCutShort(QNetworkReply* reply, int status, qint64 received)
+{
+    // Qt 6.4 finishes a reply as a success when the connection closes while it is reading the
+    // body and no bytes are left unread, whatever the framing said. With a Content-Length the
+    // shortfall shows; a chunked body cut before its last chunk cannot be told from a whole one.
+    if (status == 204 || status == 304 || (status >= 100 && status < 200))
+        return false;
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        return false;  // decoded bytes are not the bytes the length counts
+    bool ok = false;
+    const qint64 length = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    return ok && length >= 0 && received < length;
 }
 
 void OrbNetworkPrivate::RequestClose(int id) { emit sigCloseResponse(id); }

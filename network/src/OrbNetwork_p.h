@@ -53,6 +53,7 @@ public:
 
     // IOrbSelectorEngine, worker thread.
     int NextId() override { return ++m_idCounter; }
+    OrbNetConfig ProbeConfig() const override { return config; }
     void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int failed) override;
     void SubmitProbe(int id, const OrbNetRequest& request, std::function<void()> done) override;
     void ProbeDone(int id, std::list<OrbIPStatus> list) override;
@@ -90,6 +91,7 @@ private:
     QNetworkReply* send(OrbNetResponsePrivate* p, ProxyMode mode);
     void wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkReply* reply);
     void onReplyFinished(int id, QNetworkReply* reply);
+    static bool bodyCutShort(QNetworkReply* reply, int status, qint64 received);
     void finishUnsent(int id, int error);
     std::shared_ptr<OrbNetResponse> live(int id);
     void forget(int id);

@@ -54,13 +54,13 @@ HttpReply HttpReply::ranged(const HttpRequest& req, const QByteArray& full)
         rep.body = full;
         return rep;
     }
-    const QByteArray spec = range.mid(6);
-    const int dash = spec.indexOf('-');
+    const QByteArray rangeSpec = range.mid(6);
+    const int dash = rangeSpec.indexOf('-');
     bool okA = false;
-    const qint64 a = spec.left(dash).toLongLong(&okA);
+    const qint64 a = rangeSpec.left(dash).toLongLong(&okA);
     qint64 b = full.size() - 1;
-    if (dash >= 0 && dash + 1 < spec.size())
-        b = qMin<qint64>(spec.mid(dash + 1).toLongLong(), full.size() - 1);
+    if (dash >= 0 && dash + 1 < rangeSpec.size())
+        b = qMin<qint64>(rangeSpec.mid(dash + 1).toLongLong(), full.size() - 1);
     if (!okA || dash < 0 || a >= full.size() || a > b) {
         rep.status = 416;
         rep.headers.append(qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(full.size())));
@@ -92,6 +92,7 @@ public:
     qint64 bodySent = 0;
     qint64 dropAfter = -1;
     qint64 stallAfter = -1;
+    bool dropCleanly = false;
     bool closeAfter = false;
 };
 
@@ -213,6 +214,7 @@ void Connection::onRead()
         bodySent = 0;
         dropAfter = rep.dropAfter;
         stallAfter = rep.stallAfter;
+        dropCleanly = rep.dropCleanly;
         sendNextPiece();
     }
 }
@@ -223,7 +225,10 @@ void Connection::sendNextPiece()
     while (guard) {
         if ((dropAfter >= 0 && bodySent >= dropAfter)) {
             sock->flush();
-            sock->abort();
+            if (dropCleanly)
+                sock->disconnectFromHost();
+            else
+                sock->abort();
             return;
         }
         if (stallAfter >= 0 && bodySent >= stallAfter) {
@@ -496,7 +501,7 @@ bool startTinyproxy(ExternalDaemon& d, quint16 port, const QString& bindAddress)
     return d.start(QStringLiteral("tinyproxy"), {"-d", "-c", conf}, port);
 }
 
-bool startNginx(ExternalDaemon& d, quint16 port, const QString& root)
+bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate)
 {
     const QString dir = d.workDir();
     QDir().mkpath(dir + QStringLiteral("/logs"));
@@ -507,7 +512,8 @@ bool startNginx(ExternalDaemon& d, quint16 port, const QString& root)
     const QByteArray p = QByteArray::number(port);
     const QByteArray tmp = dir.toUtf8();
     QByteArray text = "daemon off;\nworker_processes 1;\npid " + tmp + "/nginx.pid;\nerror_log " + tmp +
-                      "/logs/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                      "/logs/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n" +
+                      (limitRate.isEmpty() ? QByteArray() : "  limit_rate " + limitRate + ";\n") +
                       "  client_body_temp_path " + tmp + "/body;\n  proxy_temp_path " + tmp + "/proxy;\n"
                       "  fastcgi_temp_path " + tmp + "/fcgi;\n  uwsgi_temp_path " + tmp + "/uwsgi;\n"
                       "  scgi_temp_path " + tmp + "/scgi;\n  server {\n    listen 127.0.0.1:" + p +

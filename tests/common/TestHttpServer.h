@@ -66,6 +66,7 @@ struct HttpReply {
     int chunkSize = 0;         // split the body into pieces of this size (0: one piece)
     int chunkDelayMs = 0;      // pause before each piece after the first (slow body)
     qint64 dropAfter = -1;     // abort the connection after this many body bytes
+    bool dropCleanly = false;  // with dropAfter: an orderly close (FIN) instead of a reset
     qint64 stallAfter = -1;    // stop sending after this many body bytes, keep the connection open
     bool noResponse = false;   // read the request, never answer
     bool closeAfter = false;   // "Connection: close" and close once sent
@@ -142,7 +143,7 @@ private:
 bool startMicrosocks(ExternalDaemon& d, quint16 port, const QString& bindAddress = QString());
 // tinyproxy on 127.0.0.1:<port> allowing loopback clients; outgoing connections from bindAddress when given.
 bool startTinyproxy(ExternalDaemon& d, quint16 port, const QString& bindAddress = QString());
-// nginx serving root on 127.0.0.1:<port>.
-bool startNginx(ExternalDaemon& d, quint16 port, const QString& root);
+// nginx serving root on 127.0.0.1:<port>; limitRate (e.g. "200k") throttles each reply.
+bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate = QByteArray());
 
 } // namespace orbtest

@@ -192,16 +192,24 @@ private slots:
         QVERIFY(reads > 0);
     }
 
-    void anEmptiedOrMissingFileFallsBackToItsBackup_data()
+    void onlyAnInterruptedSaveIsRestoredFromTheBackup_data()
     {
-        QTest::addColumn<bool>("removeMain");
-        QTest::newRow("main file empty") << false;
-        QTest::newRow("main file missing") << true;
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("restored");
+        // What an interrupted save of an older launcher (or a power cut) left.
+        QTest::newRow("missing, with the interrupted save's temporary") << "missing+temp" << true;
+        QTest::newRow("empty, backup newer") << "empty+newer" << true;
+        // What a user did: start fresh.
+        QTest::newRow("deleted by the user") << "missing" << false;
+        QTest::newRow("emptied before the last save") << "empty+older" << false;
+        // A file with content is never replaced.
+        QTest::newRow("intact file") << "intact" << false;
     }
 
-    void anEmptiedOrMissingFileFallsBackToItsBackup()
+    void onlyAnInterruptedSaveIsRestoredFromTheBackup()
     {
-        QFETCH(bool, removeMain);
+        QFETCH(QString, state);
+        QFETCH(bool, restored);
         {
             auto store = makeStore();
             QVERIFY(store->Init());
@@ -209,17 +217,142 @@ private slots:
             store->SetString(OrbConfig::AppConfig, "valdane", "IsInstallGmae", "1");
         }
         const QString main = configDir() + "/OrbLauncher.ini";
-        QVERIFY(QFile::exists(main + ".bak"));
-        if (removeMain)
+        const QString backup = main + ".bak";
+        QVERIFY(QFile::exists(backup));
+        QVERIFY(readAll(backup).contains("InstallDirectory=/games"));
+        const QDateTime past = QDateTime::currentDateTime().addSecs(-3600);
+        auto setTime = [](const QString& path, const QDateTime& when) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+        };
+        // A temporary of a process that is gone (an id above any pid_max): the save
+        // it belonged to did not finish.
+        const QString deadTemp = main + ".tmp999999999";
+        if (state == "missing+temp") {
             QVERIFY(QFile::remove(main));
-        else
+            writeFile(deadTemp, "[valdane]\nInstallDirectory=/half");
+        } else if (state == "missing") {
+            QVERIFY(QFile::remove(main));
+        } else if (state == "empty+newer") {
             writeFile(main, "");
+            setTime(main, past);
+        } else if (state == "empty+older") {
+            writeFile(main, "");
+            setTime(backup, past);
+        }
+        const QByteArray before = readAll(main);
 
         auto store = makeStore();
         QVERIFY(store->Init());
-        // The backup holds the state before the last save.
-        QCOMPARE(store->GetStringValue(OrbConfig::AppConfig, "valdane", "InstallDirectory"), std::string("/games"));
-        QVERIFY(readAll(main).contains("InstallDirectory=/games"));
+        const std::string value = store->GetStringValue(OrbConfig::AppConfig, "valdane", "InstallDirectory");
+        if (restored) {
+            QCOMPARE(value, std::string("/games"));
+            QVERIFY(readAll(main).contains("InstallDirectory=/games"));
+        } else if (state == "intact") {
+            QCOMPARE(value, std::string("/games"));
+            QCOMPARE(readAll(main), before);
+        } else {
+            QCOMPARE(value, std::string());
+            QVERIFY(QFile::exists(main));
+            QVERIFY(!readAll(main).contains("InstallDirectory"));
+        }
+        // The dead process's temporary is cleared away.
+        QVERIFY(!QFile::exists(deadTemp));
+    }
+
+    void staleTemporariesAreRemoved()
+    {
+        QDir().mkpath(configDir());
+        const QString main = configDir() + "/OrbLauncher.ini";
+        writeFile(main, "[S]\nK=v\n");
+        const QString dead = main + ".tmp999999999-3";
+        const QString ours = main + ".tmp" + QString::number(QCoreApplication::applicationPid()) + "-77";
+        const QString oldOurs = main + ".tmp" + QString::number(QCoreApplication::applicationPid()) + "-78";
+        const QString unrelated = main + ".tmpfile";
+        for (const QString& p : {dead, ours, oldOurs, unrelated})
+            writeFile(p, "partial");
+        {
+            QFile f(oldOurs);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        }
+        auto store = makeStore();
+        QVERIFY(store->Init());
+        QVERIFY(!QFile::exists(dead));    // its process is gone
+        QVERIFY(!QFile::exists(oldOurs)); // too old to be a save in progress
+        QVERIFY(QFile::exists(ours));     // a live process may still be writing it
+        QVERIFY(QFile::exists(unrelated));
+        QCOMPARE(store->GetStringValue(OrbConfig::AppConfig, "S", "K"), std::string("v"));
+        // A store leaves no temporary of its own behind after loading or saving.
+        store->SetString(OrbConfig::AppConfig, "S", "K", "w");
+        QFile::remove(ours);
+        QFile::remove(unrelated);
+        const QStringList left = QDir(configDir()).entryList({"OrbLauncher.ini.tmp*"}, QDir::Files);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(',')));
+    }
+
+    void aLoaderRacingASaverKeepsEverySave()
+    {
+        // One process saves generation after generation while two others only
+        // load the same file. Watching the file all along: it is never absent and
+        // its generation never goes back; at the end it holds the last save.
+        const QString folder = configDir();
+        QDir().mkpath(folder);
+        const QString main = folder + "/OrbLauncher.ini";
+        constexpr int kGenerations = 300;
+
+        std::vector<std::unique_ptr<QProcess>> loaders;
+        for (int i = 0; i < 2; ++i) {
+            loaders.push_back(std::make_unique<QProcess>());
+            loaders.back()->start(ORB_CONFIG_SAVER, {"--load", folder});
+        }
+        QProcess saver;
+        saver.start(ORB_CONFIG_SAVER, {folder, "a", QString::number(kGenerations)});
+        QVERIFY(saver.waitForStarted());
+        for (auto& loader : loaders)
+            QVERIFY(loader->waitForReadyRead(10000));
+
+        std::atomic_bool stop {false};
+        std::atomic_int absent {0}, regressions {0}, observed {0};
+        std::thread poller([&] {
+            const QRegularExpression generation("\nValue=a:(\\d+):");
+            int last = 0;
+            while (!stop) {
+                QFile f(main);
+                if (!f.open(QIODevice::ReadOnly)) {
+                    ++absent;
+                    continue;
+                }
+                const auto m = generation.match(QString::fromLatin1(f.read(256)));
+                if (!m.hasMatch())
+                    continue; // the first save is not there yet
+                const int g = m.captured(1).toInt();
+                if (g < last)
+                    ++regressions;
+                last = std::max(last, g);
+                ++observed;
+            }
+        });
+        const bool finished = saver.waitForFinished(120000);
+        stop = true;
+        poller.join();
+        for (auto& loader : loaders) {
+            loader->kill();
+            loader->waitForFinished(10000);
+        }
+        QVERIFY(finished);
+        QCOMPARE(saver.exitCode(), 0);
+        QVERIFY(observed > 0);
+        QCOMPARE(absent.load(), 0);
+        QCOMPARE(regressions.load(), 0);
+
+        OrbConfig store;
+        store.SetSDKConfigFile("OrbLauncher.ini");
+        QVERIFY(store.LoadAppConfig(folder.toStdString()));
+        QCOMPARE(store.GetIntValue(OrbConfig::AppConfig, "Save", "Check"), kGenerations);
+        QVERIFY(QString::fromStdString(store.GetStringValue(OrbConfig::AppConfig, "Save", "Value"))
+                    .startsWith(QString("a:%1:").arg(kGenerations)));
     }
 
     void aSaveKilledAtAnyPointLeavesOldOrNewContent_data()
@@ -232,44 +365,58 @@ private slots:
     void aSaveKilledAtAnyPointLeavesOldOrNewContent()
     {
         QFETCH(int, savers);
-        // A child process saves a large value over and over; we kill it at random
-        // moments. Whatever the moment, the file must load with one complete value.
+        // Child processes save a large value over and over; we kill them at random
+        // moments. Whatever the moment, the file must load with one complete
+        // state of one saver, at a generation that saver reached, and newer than
+        // what was on disk when the round began (every saver completed a save).
         const QString folder = configDir();
         QDir().mkpath(folder);
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> delayMs(2, 60);
-        int sawNewer = 0;
+        int before = 0;
         for (int round = 0; round < 40 / savers; ++round) {
             std::vector<std::unique_ptr<QProcess>> running;
             for (int i = 0; i < savers; ++i) {
                 running.push_back(std::make_unique<QProcess>());
-                running.back()->start(ORB_CONFIG_SAVER, {folder});
+                running.back()->start(ORB_CONFIG_SAVER, {folder, QString(QChar('a' + i))});
             }
             for (auto& saver : running) {
                 QVERIFY(saver->waitForStarted());
                 QVERIFY(saver->waitForReadyRead(10000)); // first save done
             }
             QThread::msleep(delayMs(random));
-            for (auto& saver : running) {
-                ::kill(saver->processId(), SIGKILL);
-                QVERIFY(saver->waitForFinished(10000));
+            QMap<QString, int> lastSaved;
+            for (int i = 0; i < savers; ++i) {
+                ::kill(running[i]->processId(), SIGKILL);
+                QVERIFY(running[i]->waitForFinished(10000));
+                const QList<QByteArray> lines = running[i]->readAllStandardOutput().trimmed().split('\n');
+                lastSaved[QString(QChar('a' + i))] = lines.last().mid(6).toInt();
             }
 
             OrbConfig store;
             store.SetSDKConfigFile("OrbLauncher.ini");
             QVERIFY(store.LoadAppConfig(folder.toStdString()));
             const QString value = QString::fromStdString(store.GetStringValue(OrbConfig::AppConfig, "Save", "Value"));
-            const auto m = QRegularExpression("^(\\d+):(x+)$").match(value);
+            const auto m = QRegularExpression("^([a-z]):(\\d+):(x+)$").match(value);
             QVERIFY2(m.hasMatch(), qPrintable(QString("round %1: %2 bytes").arg(round).arg(value.size())));
-            QCOMPARE(m.captured(2).size(), 64 * 1024);
-            // Value and Check are two saves: a kill between them leaves Check one behind.
+            QCOMPARE(m.captured(3).size(), 64 * 1024);
+            const QString id = m.captured(1);
+            const int generation = m.captured(2).toInt();
+            QVERIFY(lastSaved.contains(id));
+            // A save in progress may have landed before its saver could report it.
+            QVERIFY2(generation <= lastSaved[id] + 1,
+                     qPrintable(QString("round %1: %2 on disk, %3 saved").arg(round).arg(generation).arg(lastSaved[id])));
+            QVERIFY2(generation > before, qPrintable(QString("round %1: %2 after %3").arg(round).arg(generation).arg(before)));
+            // Value and Check are two saves of one process: a kill between them leaves Check one behind.
             const int check = store.GetIntValue(OrbConfig::AppConfig, "Save", "Check");
-            const int generation = m.captured(1).toInt();
-            if (savers == 1)
-                QVERIFY2(check == generation || check == generation - 1, qPrintable(QString::number(check)));
-            sawNewer += m.captured(1).toInt() > 0;
+            QVERIFY2(check == generation || check == generation - 1, qPrintable(QString::number(check)));
+            before = check;
+            // The backup is one complete earlier state too.
+            const QByteArray backup = readAll(folder + "/OrbLauncher.ini.bak");
+            const auto saved = QRegularExpression("\nValue=[a-z]:\\d+:(x+)\n").match(QString::fromLatin1(backup));
+            QVERIFY(saved.hasMatch());
+            QCOMPARE(saved.captured(1).size(), 64 * 1024);
         }
-        QVERIFY(sawNewer > 0);
     }
 };
 

@@ -4,9 +4,8 @@
 
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include "OrbTestFiles.h"
+#include "OrbTestLimits.h"
 
 
 using orbtest::readAll;
@@ -247,12 +246,8 @@ private slots:
         QVERIFY(sink.Open(true, hasRange, start, length));
         sink.BeginReply(206, "bytes 1000-9999/10000", 9000);
 
-        rlimit old{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        auto* prev = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = old;
-        lim.rlim_cur = 4096;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &lim), 0);
+        OrbTestFileSizeLimit limit(4096);
+        QVERIFY(limit.ok());
         const QByteArray chunk(1000, 'b');
         int accepted = 0;
         for (int i = 0; i < 9; ++i) {
@@ -261,8 +256,7 @@ private slots:
             ++accepted;
         }
         const int outcome = sink.Finish(0);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, prev);
+        limit.release();
 
         QCOMPARE(accepted, 3);
         QCOMPARE(outcome, int(OrbDownloadFileWriteFailed));

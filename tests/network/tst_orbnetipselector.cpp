@@ -49,7 +49,9 @@ public:
     std::map<int, std::function<void()>> probes;  // outstanding, by id
     std::map<int, OrbNetRequest> probeRequests;
     std::map<int, std::list<OrbIPStatus>> answers;
+    OrbNetConfig probeConfig;
     int NextId() override { return ++counter; }
+    OrbNetConfig ProbeConfig() const override { return probeConfig; }
     void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int) override { sent.push_back({mode, ip, id}); }
     void SubmitProbe(int id, const OrbNetRequest& r, std::function<void()> done) override
     {

@@ -90,6 +90,8 @@ private slots:
         OrbNetRequest r;
         r.SetUrl("http://h/p?v=a%26b%3Dc&w=%E4%B8%AD", false);
         std::string v;
+        QVERIFY(r.GetUrlParam("v", v));
+        QCOMPARE(v, std::string("a&b=c"));
         QVERIFY(r.GetUrlParam("w", v));
         QCOMPARE(QString::fromStdString(v), QString::fromUtf8("\xE4\xB8\xAD"));
         r.ClearUrlParam().AddUrlParam("q", "1&2=3");

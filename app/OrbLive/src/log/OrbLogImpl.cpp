@@ -46,20 +46,35 @@ std::string resolveConfigPath(const std::string& relative)
     return buffer;
 }
 
+// The "%T" part changes once a second; formatting it (and converting to local
+// time) per line would cost more than the rest of the line.
+struct SecondText {
+    std::time_t second = -1;
+    char text[80] = {};
+    std::size_t length = 0;
+};
+
 std::string timeField()
 {
     using namespace std::chrono;
     const auto now = system_clock::now().time_since_epoch();
     const auto ticks = duration_cast<duration<long long, std::ratio<1, 10000000>>>(now).count();
     const std::time_t seconds = static_cast<std::time_t>(ticks / 10000000);
-    std::tm local {};
-    char text[80] = {};
-    if (OrbPlatform::LocalTime(seconds, local))
-        std::strftime(text, sizeof(text), "%T", &local);
-    std::size_t used = std::strlen(text);
-    if (used > 0 && sizeof(text) - used > 5) {
+    thread_local SecondText cached;
+    if (cached.second != seconds) {
+        std::tm local {};
+        cached.text[0] = '\0';
+        if (OrbPlatform::LocalTime(seconds, local))
+            std::strftime(cached.text, sizeof(cached.text), "%T", &local);
+        cached.length = std::strlen(cached.text);
+        cached.second = seconds;
+    }
+    std::string text(cached.text, cached.length);
+    if (cached.length > 0 && sizeof(cached.text) - cached.length > 5) {
         const unsigned millis = static_cast<unsigned>((ticks % 10000000) / 10000);
-        std::snprintf(text + used, sizeof(text) - used, ".%03u", millis);
+        char digits[8];
+        std::snprintf(digits, sizeof(digits), ".%03u", millis);
+        text.append(digits);
     }
     return text;
 }
@@ -88,15 +103,14 @@ std::int32_t byteSum(const char* text)
 // after the last line feed is always written, even when empty.
 void writeLines(std::fstream& stream, const std::string& prefix, const char* message)
 {
+    thread_local std::string line; // keeps its capacity from line to line
     const char* start = message;
     for (;;) {
         const char* feed = std::strchr(start, '\n');
         std::size_t length = feed ? static_cast<std::size_t>(feed - start) : std::strlen(start);
         if (feed && length > 0 && start[length - 1] == '\r')
             --length;
-        std::string line;
-        line.reserve(prefix.size() + length + 1);
-        line.append(prefix).append(start, length).push_back('\n');
+        line.assign(prefix).append(start, length).push_back('\n');
         stream.write(line.data(), static_cast<std::streamsize>(line.size()));
         stream.flush();
         if (!feed)
@@ -172,9 +186,15 @@ std::string OrbLogImpl::FileNameFor(const std::tm& t)
 
 void OrbLogImpl::OpenLogFile(const std::string& relativeDir)
 {
-    void* unusedParam = nullptr;
-    base_get_log_handler(&m_previousHandler, &unusedParam);
-    m_previousParam = unusedParam;
+    // Remember the handler to put back at the end, but never our own: after a
+    // second open it would be "restored" and messages would go to a dead stream.
+    log_handler_t current = nullptr;
+    void* currentParam = nullptr;
+    base_get_log_handler(&current, &currentParam);
+    if (!m_handlerInstalled && !(current == &OrbLogImpl::Handler && currentParam == &m_stream)) {
+        m_previousHandler = current;
+        m_previousParam = currentParam;
+    }
 
     std::tm local {};
     OrbPlatform::LocalTime(std::time(nullptr), local);
@@ -321,7 +341,9 @@ void OrbLogImpl::CleanupOldFiles(const std::string& folder, bool prefixed)
 
 void OrbLogImpl::Handler(int level, const char* format, va_list args, void* param)
 {
-    char message[kMessageBufferSize] = {};
+    // vsnprintf always terminates, so the buffer needs no clearing beforehand.
+    char message[kMessageBufferSize];
+    message[0] = '\0';
     std::vsnprintf(message, kMessageBufferSize - 1, format, args);
 
     if (OrbPlatform::IsDebuggerAttached() && message[0] != '\0')
@@ -344,7 +366,8 @@ void OrbLogImpl::Handler(int level, const char* format, va_list args, void* para
             time + ": Last log entry repeated for " + std::to_string(summaryCount) + " more lines\n";
         stream->write(summary.data(), static_cast<std::streamsize>(summary.size()));
     }
-    const std::string prefix =
-        "[" + time + "]" + levelTag(level) + "[tid:" + std::to_string(OrbPlatform::CurrentThreadId()) + "]";
+    thread_local std::string prefix;
+    thread_local const std::string threadTag = "[tid:" + std::to_string(OrbPlatform::CurrentThreadId()) + "]";
+    prefix.assign("[").append(time).append("]").append(levelTag(level)).append(threadTag);
     writeLines(*stream, prefix, message);
 }

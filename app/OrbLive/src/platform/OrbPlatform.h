@@ -11,7 +11,8 @@
 
 namespace OrbPlatform {
 
-// True when a debugger is attached (Unix: the process has a tracer).
+// True when a debugger is attached (Unix: the process has a tracer). Cheap
+// enough to ask for every message: the answer may be up to a second old.
 bool IsDebuggerAttached();
 // Hands one message line to the debugger (Unix: standard error).
 void WriteDebuggerText(const char* utf8);

@@ -7,7 +7,11 @@
 #include <QSocketNotifier>
 #include <QCryptographicHash>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <fstream>
 #include <string>
 
@@ -19,7 +23,8 @@
 
 namespace OrbPlatform {
 
-bool IsDebuggerAttached()
+namespace {
+bool readTracerState()
 {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -29,6 +34,26 @@ bool IsDebuggerAttached()
     }
     return false;
 }
+} // namespace
+
+bool IsDebuggerAttached()
+{
+    // Reading the status file costs far more than formatting a log line, and a
+    // debugger is attached rarely: look again at most once a second.
+    constexpr std::int64_t kRecheckNs = 1000000000;
+    static std::atomic<std::int64_t> checkedAt {std::numeric_limits<std::int64_t>::min()};
+    static std::atomic_bool attached {false};
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    std::int64_t last = checkedAt.load(std::memory_order_relaxed);
+    if (last == std::numeric_limits<std::int64_t>::min() || now - last >= kRecheckNs) {
+        // One thread refreshes; the others use the value at hand meanwhile.
+        if (checkedAt.compare_exchange_strong(last, now, std::memory_order_relaxed))
+            attached.store(readTracerState(), std::memory_order_relaxed);
+    }
+    return attached.load(std::memory_order_relaxed);
+}
 
 void WriteDebuggerText(const char* utf8)
 {
@@ -37,7 +62,9 @@ void WriteDebuggerText(const char* utf8)
 
 std::uint64_t CurrentThreadId()
 {
-    return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    // A thread keeps its id: one system call per thread, not per log line.
+    thread_local const std::uint64_t id = static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    return id;
 }
 
 namespace {

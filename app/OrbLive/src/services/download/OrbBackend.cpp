@@ -4,6 +4,8 @@
 #include "core/OrbLog.h"
 
 #include <OrbNetDownload.h>
+#include <OrbNetDownloadReq.h>
+#include <OrbNetConfig.h>
 #include <OrbNetwork.h>
 
 #include <QDebug>
@@ -58,6 +60,23 @@ bool Watch(const std::shared_ptr<OrbNetDownload>& download, FinishFn finish, Pro
     return ok;
 }
 
+OrbNetDownloadReq request(const QString& url, const QString& path, const OrbPackageCheck& check)
+{
+    OrbNetDownloadReq req(url.toUtf8().toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
+    req.SetExpectedSize(check.size).SetExpectedSha256(check.sha256.toStdString());
+    return req;
+}
+
+// Why a package download was refused, or empty when it was not a verification failure.
+QString verifyFailure(NetError error)
+{
+    if (error == NetTooLarge)
+        return QStringLiteral("the server sent more than the declared package size");
+    if (error == NetVerifyFailed)
+        return QStringLiteral("the package does not match its declared size or SHA-256 and was removed");
+    return QString();
+}
+
 } // namespace
 
 OrbBackend::OrbBackend(QObject* parent) : QObject(parent) {}
@@ -101,21 +120,30 @@ bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& p
 
 bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path)
 {
+    return RequestAsnycLauncherUpdateUrl(url, path, OrbPackageCheck());
+}
+
+bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path, const OrbPackageCheck& check)
+{
     if (!m_network)
         return false;
-    std::shared_ptr<OrbNetDownload> download =
-        m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
+    std::shared_ptr<OrbNetDownload> download = m_network->Download(request(url, path, check), false);
     return Watch(download, std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
                  std::bind(&OrbBackend::OnLauncherUpdateProgress, this, _1, _2, _3));
 }
 
 bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path)
 {
+    return RequestAsnycDownLoadUrl(url, path, OrbPackageCheck());
+}
+
+bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path, const OrbPackageCheck& check)
+{
     if (m_gameDownload)
         return false;
     if (!m_network)
         return false;
-    m_gameDownload = m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), true);
+    m_gameDownload = m_network->Download(request(url, path, check), true);
     // Held whatever Async answers: a failed or finished download stays until StopDownLoad.
     return Watch(m_gameDownload, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
                  std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
@@ -134,6 +162,8 @@ void OrbBackend::OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& down
     ORB_BACKEND_LOG_FINISH(download);
     if (download->Error() == NetNoError)
         emit sigGameSettingDownloadFinish();
+    else
+        emit sigGameSettingDownloadFailed(qint32(download->Error()));
 }
 
 void OrbBackend::OnGameSettingProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
@@ -146,8 +176,15 @@ void OrbBackend::OnGameSettingProgress(const std::shared_ptr<OrbNetDownload>&, l
 void OrbBackend::OnLauncherUpdateFinish(const std::shared_ptr<OrbNetDownload>& download)
 {
     ORB_BACKEND_LOG_FINISH(download);
-    if (download->Error() == NetNoError)
+    if (download->Error() == NetNoError) {
         emit sigLauncherUpdateDownloadFinish();
+        return;
+    }
+    // A refused launcher package is told by its code (NetTooLarge, NetVerifyFailed).
+    const QString failure = verifyFailure(download->Error());
+    if (!failure.isEmpty())
+        ORB_LOG(OrbLogError, "launcher package refused: %s", failure.toUtf8().constData());
+    emit sigLauncherUpdateDownloadFailed(qint32(download->Error()));
 }
 
 void OrbBackend::OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
@@ -164,10 +201,16 @@ void OrbBackend::OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>&
 void OrbBackend::OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& download)
 {
     ORB_BACKEND_LOG_FINISH(download);
-    if (download->Error() == NetNoError)
+    if (download->Error() == NetNoError) {
         emit sigDownloadFinish();
-    else
-        emit sigDownloadStop();
+        return;
+    }
+    const QString failure = verifyFailure(download->Error());
+    if (!failure.isEmpty()) {
+        ORB_LOG(OrbLogError, "game package refused: %s", failure.toUtf8().constData());
+        emit sigDownloadVerifyFailed(failure);
+    }
+    emit sigDownloadStop();
 }
 
 void OrbBackend::OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)

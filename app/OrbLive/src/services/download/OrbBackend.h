@@ -28,6 +28,8 @@ public:
     bool RequestAsnycDownLoadUrl(const QString& url, const QString& path) override;
     bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path) override;
     void StopDownLoad() override;
+    bool RequestAsnycDownLoadUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
+    bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
 
 signals:
     void sigDownloadProgress(qint32 offset, qint32 total);
@@ -36,6 +38,13 @@ signals:
     void sigGameSettingDownloadFinish();
     void sigLauncherUpdateProgress(qint32 progressValue, QString progressText);
     void sigLauncherUpdateDownloadFinish();
+    // The settings file or launcher package download ended with an error (its code).
+    void sigGameSettingDownloadFailed(qint32 error);
+    void sigLauncherUpdateDownloadFailed(qint32 error);
+    // The game package did not match its declared size or SHA-256 (emitted before
+    // sigDownloadStop); the file is gone. A refused launcher package is reported by
+    // sigLauncherUpdateDownloadFailed with NetTooLarge or NetVerifyFailed.
+    void sigDownloadVerifyFailed(QString reason);
 
 private:
     void OnGameSettingFinish(const std::shared_ptr<OrbNetDownload>& download);

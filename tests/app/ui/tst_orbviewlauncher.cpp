@@ -1,0 +1,321 @@
+// The view bridge over a real model: units, model addressing, folder rules, the
+// request signals and their log lines, and the scene's root window.
+#include "OrbTestFiles.h"
+#include "OrbTestLog.h"
+#include "core/ComponentRegister.h"
+#include "core/ComponentRegistry.h"
+#include "model/OrbModel.h"
+#include "ui/OrbViewLauncher.h"
+
+#include <OrbUtils.h>
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QtTest>
+
+#include <memory>
+
+using orbtest::writeFile;
+
+namespace {
+
+QStringList g_debug;
+QtMessageHandler g_previous = nullptr;
+
+void captureDebug(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    g_debug.append(message);
+    if (g_previous)
+        g_previous(type, context, message);
+}
+
+} // namespace
+
+class tst_OrbViewLauncher : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ComponentRegister> m_registry;
+    IOrbModel* m_model = nullptr;
+    QTemporaryDir m_tmp;
+
+    void setBasic(const char* key, const QString& value)
+    {
+        m_model->SetString(OrbConfig::GameSettingConfig, "Basic", key, value.toUtf8().constData());
+    }
+    void setApp(const char* key, const QString& value)
+    {
+        m_model->SetString(OrbConfig::AppConfig, "valdane", key, value.toUtf8().constData());
+    }
+    QString app(const char* key)
+    {
+        return QString::fromStdString(m_model->GetStringValue(OrbConfig::AppConfig, "valdane", key));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString config = QCoreApplication::applicationDirPath() + "/config";
+        QDir(config).removeRecursively();
+        QDir().mkpath(config);
+        writeFile(config + "/game_settings.ini",
+                  "[launcher]\nVersion=1.0.2\n[Basic]\nGameName=valdane\nGameNickName=A\nVersion=1.0\nGameSize=30GB\n"
+                  "WebPageUrl=http://127.0.0.1:9/page\nIsOpenMoreGames=true\n");
+        m_registry = std::make_unique<ComponentRegister>();
+        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
+        m_registry->Register<OrbModel>("OrbModel");
+        m_registry->InitAll();
+        m_model = GetComponent<IOrbModel>("OrbModel");
+        QVERIFY(m_model);
+    }
+
+    void cleanupTestCase() { m_registry.reset(); }
+
+    void init() { OrbTestLog::Clear(); }
+
+    void gameSize_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("30GB") << "30GB" << 31;
+        QTest::newRow("1.5GB") << "1.5GB" << 2;
+        QTest::newRow("no digits") << "large" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void gameSize()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, expected);
+        setBasic("GameSize", value);
+        OrbViewLauncher view;
+        QCOMPARE(view.GetDownLoadFileSize(), expected);
+        const auto lines = OrbTestLog::Lines("Get DownLoad File Size");
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].level, int(OrbLogInfo));
+        QVERIFY(lines[0].text.contains("[OrbViewLauncher::GetDownLoadFileSize] ---> Get DownLoad File Size") ||
+                lines[0].text.contains("[GetDownLoadFileSize] ---> Get DownLoad File Size"));
+    }
+
+    // Whole GiB, truncated, of the same volume the float query measures.
+    void diskSpaceIsTruncatedCapacity()
+    {
+        setApp("DownLoadPath", m_tmp.path());
+        OrbViewLauncher view;
+        const float capacity = view.GetPathCapacity(m_tmp.path());
+        const int space = view.GetDiskSpace();
+        QVERIFY(capacity > 0);
+        QCOMPARE(space, int(capacity));
+        QCOMPARE(space, int(OrbUtils::getStorageInfo(m_tmp.path())));
+        QCOMPARE(OrbTestLog::Lines("Get Path Capacity").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("Get Disk Space").size(), 1);
+    }
+
+    void validPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("missing") << m_tmp.filePath("nope") << false;
+        QTest::newRow("file") << m_tmp.filePath("file.txt") << true;
+        QTest::newRow("folder") << m_tmp.path() << true;
+        QTest::newRow("dangling link") << m_tmp.filePath("dangling") << false;
+    }
+    void validPath()
+    {
+        writeFile(m_tmp.filePath("file.txt"), "x");
+        QFile::link(m_tmp.filePath("gone"), m_tmp.filePath("dangling"));
+        QFETCH(QString, path);
+        QFETCH(bool, valid);
+        OrbViewLauncher view;
+        QCOMPARE(view.IsValidPath(path), valid);
+        QCOMPARE(OrbTestLog::Count(), 0);
+    }
+
+    void setInstallPath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("existingDownloadFolder");
+        QTest::addColumn<bool>("created");
+        QTest::newRow("existing folder and download folder") << "games" << true << true;
+        QTest::newRow("existing folder") << "games2" << false << true;
+        QTest::newRow("missing parents") << "a/b/c" << false << false;
+    }
+    void setInstallPath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, existingDownloadFolder);
+        QFETCH(bool, created);
+        const QString path = m_tmp.filePath(folder);
+        if (created)
+            QVERIFY(QDir().mkpath(path));
+        if (existingDownloadFolder) {
+            QVERIFY(QDir().mkpath(path + "/Orbdownload"));
+            writeFile(path + "/Orbdownload/keep", "k");
+        }
+        setApp("InstallDirectory", "/elsewhere");
+        setApp("DownLoadPath", "/elsewhere/Orbdownload");
+        OrbViewLauncher view;
+        view.SetInstallPath(path);
+        QCOMPARE(app("InstallDirectory"), path);
+        QCOMPARE(app("DownLoadPath"), path + "/Orbdownload");
+        QCOMPARE(QFileInfo(path + "/Orbdownload").isDir(), created);
+        if (existingDownloadFolder)
+            QVERIFY(QFile::exists(path + "/Orbdownload/keep"));
+        QCOMPARE(view.GetInstallPath(), path);
+    }
+
+    void modelQueries()
+    {
+        setBasic("GameNickName", "A");
+        setBasic("Version", "1.0");
+        setApp("Version", "v1.0.2");
+        m_model->SetBool(OrbConfig::AppConfig, "valdane", "IsDownloadStart", true);
+        m_model->SetBool(OrbConfig::AppConfig, "valdane", "IsDownloadFinish", false);
+        m_model->SetBool(OrbConfig::AppConfig, "valdane", "IsInstallGmae", true);
+        OrbViewLauncher view;
+        QCOMPARE(view.GetInstallGameInfo(), QStringLiteral("A1.0"));
+        QCOMPARE(view.GetGameNickName(), QStringLiteral("A"));
+        QCOMPARE(view.GetVersionContent(), QStringLiteral("v1.0.2"));
+        QCOMPARE(view.GetWebViewUrl(), QStringLiteral("http://127.0.0.1:9/page"));
+        QVERIFY(view.IsDownloadStart());
+        QVERIFY(!view.IsDownloadFinish());
+        QVERIFY(view.IsInstall());
+        QVERIFY(view.IsOpenMore());
+        QVERIFY(view.GetDevicePixelRatio() > 0);
+        for (const char* message : {"Get Install GameInfo", "Get Game Nick Name", "Get Version Content", "Get WebView Url",
+                                    "Is Download Start", "Is Download Finish", "Is Install", "Is OpenMore",
+                                    "Get Device Pixel Ratio"})
+            QVERIFY2(!OrbTestLog::Lines(QString::fromLatin1(message)).isEmpty(), message);
+        QVERIFY(OrbTestLog::Lines("cursonPos").isEmpty());
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("start install") << QByteArray("StartInstall") << QByteArray(SIGNAL(sigStartInstallGame())) << "Start Install";
+        QTest::newRow("start play") << QByteArray("StartPlay") << QByteArray(SIGNAL(sigStartPlayGame())) << "Start Play";
+        QTest::newRow("close all") << QByteArray("CloseAllGames") << QByteArray(SIGNAL(sigCloseAllGames())) << "Close All Games";
+        QTest::newRow("update check") << QByteArray("UpdateCheckStart") << QByteArray(SIGNAL(sigUpdateCheckStart())) << "Update Check Start";
+        QTest::newRow("launcher update") << QByteArray("LauncherUpdateStart") << QByteArray(SIGNAL(sigLauncherUpdateStart())) << "Launcher Update Start";
+        QTest::newRow("launcher install") << QByteArray("LauncherInstall") << QByteArray(SIGNAL(sigLauncherInstall())) << "Launcher Update Install";
+    }
+    void requests()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, signal);
+        QFETCH(QString, message);
+        OrbViewLauncher view;
+        QSignalSpy spy(&view, signal.constData());
+        QVERIFY(QMetaObject::invokeMethod(&view, method.constData()));
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(OrbTestLog::Lines(message).size(), 1);
+    }
+
+    void requestsWithArguments()
+    {
+        OrbViewLauncher view;
+        QSignalSpy clicked(&view, &OrbViewLauncher::sigDownLoadBtnClicked);
+        QSignalSpy status(&view, &OrbViewLauncher::sigSetDownloadStatus);
+        view.DownLoadBtnClick("/games");
+        view.SetDownloadStatus(false);
+        QCOMPARE(clicked.size(), 1);
+        QCOMPARE(clicked[0][0].toString(), QStringLiteral("/games"));
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(status[0][0].toBool(), false);
+        QCOMPARE(OrbTestLog::Lines("DownLoad Btn Clicked").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("Set Download Status").size(), 1);
+    }
+
+    // The scene's interface as the meta-object shows it: the first 21 signals and
+    // the 24 methods in their order.
+    void interfaceOrder()
+    {
+        const QMetaObject& mo = OrbViewLauncher::staticMetaObject;
+        QStringList signalNames, methodNames;
+        for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+            const QMetaMethod m = mo.method(i);
+            if (m.methodType() == QMetaMethod::Signal)
+                signalNames << QString::fromLatin1(m.name());
+            else if (m.methodType() == QMetaMethod::Method)
+                methodNames << QString::fromLatin1(m.name());
+        }
+        const QStringList expectedSignals = {
+            "sigDownLoadBtnClicked", "sigDownloadBtnClickedCallback", "sigDownloadProgress", "sigDownloadStop",
+            "sigDownloadFinish", "sigSetDownloadStatus", "sigStartInstallGame", "sigStartPlayGame", "sigProgressValue",
+            "sigExtractGameFinished", "sigExtractLauncherFinish", "sigStartPlayGameCallback", "sigNotFoundExecutable",
+            "sigUpdateCheckStart", "sigUpdateCheckCallback", "sigUpdateCheckFinish", "sigHintUpdate",
+            "sigLauncherUpdateStart", "sigLauncherInstall", "sigUpdateGameHint", "sigCloseAllGames",
+            "sigUpdateCheckFailed", "sigInstallFailed", "sigDownloadVerifyFailed"};
+        QCOMPARE(signalNames, expectedSignals);
+        const QStringList expectedMethods = {
+            "DownLoadBtnClick", "GetPathCapacity", "GetDownLoadFileSize", "SetDownloadStatus", "StartInstall",
+            "StartPlay", "CloseAllGames", "UpdateCheckStart", "LauncherUpdateStart", "LauncherInstall",
+            "IsDownloadStart", "IsDownloadFinish", "IsInstall", "IsOpenMore", "IsValidPath", "GetWebViewUrl",
+            "GetInstallPath", "SetInstallPath", "GetVersionContent", "GetInstallGameInfo", "GetDiskSpace",
+            "GetDevicePixelRatio", "GetGameNickName", "cursonPos"};
+        QCOMPARE(methodNames, expectedMethods);
+    }
+
+    void toggleBeforeAnyScene()
+    {
+        OrbViewLauncher view;
+        QVERIFY(!view.onToggleVisibility(true));
+        QVERIFY(!view.onClose());
+        QVERIFY(!view.loadScene(QUrl::fromLocalFile(m_tmp.filePath("missing.qml"))));
+        QVERIFY(!view.rootWindow());
+    }
+
+    void sceneWindowAndContext()
+    {
+        setBasic("GameSize", "30GB");
+        writeFile(m_tmp.filePath("scene.qml"),
+                  "import QtQuick\nimport QtQuick.Window\nWindow { visible: false; width: 100; height: 100\n"
+                  "  property int size: ContextViewLauncher.GetDownLoadFileSize() }\n");
+        writeFile(m_tmp.filePath("item.qml"), "import QtQuick\nItem {}\n");
+
+        g_debug.clear();
+        g_previous = qInstallMessageHandler(captureDebug);
+        {
+            OrbViewLauncher view;
+            QVERIFY(view.prepare());
+            QVERIFY(view.registerContext());
+            QVERIFY(view.loadScene(QUrl::fromLocalFile(m_tmp.filePath("scene.qml"))));
+            QQuickWindow* window = view.rootWindow();
+            QVERIFY(window);
+            QCOMPARE(window->property("size").toInt(), 31);
+            view.requestShow();
+            QVERIFY(window->isVisible());
+            view.requestHide();
+            QVERIFY(!window->isVisible());
+            QVERIFY(view.onToggleVisibility(true));
+            view.requestClose();
+            QVERIFY(!window->isVisible());
+
+            OrbViewLauncher other;
+            QVERIFY(other.loadScene(QUrl::fromLocalFile(m_tmp.filePath("item.qml"))));
+            QVERIFY(!other.rootWindow());
+            QVERIFY(!other.onToggleVisibility(true));
+        }
+        qInstallMessageHandler(g_previous);
+        const int launcher = g_debug.indexOf("~OrbViewLauncher called");
+        const int base = g_debug.indexOf("~OrbViewBase called");
+        QVERIFY(launcher >= 0);
+        QVERIFY(base > launcher);
+    }
+
+    void missingModel()
+    {
+        m_registry.reset();
+        OrbViewLauncher view;
+        QCOMPARE(view.GetDownLoadFileSize(), 0);
+        QCOMPARE(view.GetDiskSpace(), 0);
+        QCOMPARE(view.GetInstallPath(), QString());
+        QVERIFY(!view.IsInstall());
+        view.SetInstallPath(m_tmp.filePath("never"));
+        QVERIFY(!QFileInfo::exists(m_tmp.filePath("never/Orbdownload")));
+    }
+};
+
+QTEST_MAIN(tst_OrbViewLauncher)
+#include "tst_orbviewlauncher.moc"

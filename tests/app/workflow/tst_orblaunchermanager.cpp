@@ -1,0 +1,770 @@
+// The launcher controller with its real peers: the model over real INI files, the
+// download service against nginx (a publisher folder built here) and the loopback
+// test server for slow and silent replies, the ZIP installer, game clients built
+// for the tests, and the real external updater.
+#include "OrbTestFiles.h"
+#include "OrbTestLog.h"
+#include "TestHttpServer.h"
+#include "core/ComponentRegister.h"
+#include "core/ComponentRegistry.h"
+#include "model/OrbModel.h"
+#include "services/download/OrbBackend.h"
+#include "services/installer/OrbInstaller.h"
+#include "ui/OrbViewLauncher.h"
+#include "workflow/OrbLauncherManager.h"
+#include "workflow/game/OrbInstallManifest.h"
+
+#include <OrbNetConfig.h>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+
+#include <QCryptographicHash>
+#include <QtTest>
+
+#include <memory>
+
+using namespace orbtest;
+
+namespace {
+
+constexpr quint32 kFile = 0100000;
+
+struct Entry {
+    QString name;
+    QByteArray data;
+    quint32 mode = kFile | 0644;
+};
+
+bool writeZip(const QString& path, const QList<Entry>& entries)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    for (const Entry& e : entries) {
+        QuaZipNewInfo info(e.name);
+        info.externalAttr = e.mode << 16;
+        QuaZipFile out(&zip);
+        if (!out.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, 1))
+            return false;
+        out.write(e.data);
+        out.close();
+    }
+    zip.close();
+    return zip.getZipError() == 0;
+}
+
+const QString kGame = QStringLiteral("valdane");
+const char kLauncherHint1[] = "启动器有新版本";
+const char kLauncherHint2[] = "，        是否马上更新？";
+
+} // namespace
+
+class tst_OrbLauncherManager : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_pub;    // nginx's root: the publisher's files
+    QTemporaryDir m_disk;   // the player's disk: install folders
+    ExternalDaemon m_nginx;
+    TestHttpServer m_srv;
+    QByteArray m_gameZip, m_launcherZip, m_slowBody;
+    std::unique_ptr<ComponentRegister> m_registry;
+    IOrbModel* m_model = nullptr;
+    OrbLauncherManager* m_manager = nullptr;
+    OrbViewLauncher* m_view = nullptr;
+
+    QString appDir() const { return QCoreApplication::applicationDirPath(); }
+    QString nginx(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_nginx.port()).arg(path);
+    }
+    QString local(const char* section, const char* key)
+    {
+        return QString::fromStdString(m_model->GetStringValue(OrbConfig::GameSettingConfig, section, key));
+    }
+    void setLocal(const char* section, const char* key, const QString& value)
+    {
+        m_model->SetString(OrbConfig::GameSettingConfig, section, key, value.toUtf8().constData());
+    }
+    QString app(const char* key)
+    {
+        return QString::fromStdString(m_model->GetStringValue(OrbConfig::AppConfig, "valdane", key));
+    }
+    void setApp(const char* key, const QString& value)
+    {
+        m_model->SetString(OrbConfig::AppConfig, "valdane", key, value.toUtf8().constData());
+    }
+    bool flag(const char* key) { return m_model->GetBoolValue(OrbConfig::AppConfig, "valdane", key); }
+    void setFlag(const char* key, bool value) { m_model->SetBool(OrbConfig::AppConfig, "valdane", key, value); }
+
+    void serve(const QString& name, const QByteArray& data)
+    {
+        QDir().mkpath(QFileInfo(m_pub.filePath(name)).absolutePath());
+        writeFile(m_pub.filePath(name), data);
+    }
+
+    static QByteArray serverSettings(const QString& launcherVersion, int force, int hint, const QString& gameVersion,
+                                     const QByteArray& extraLauncher = {}, const QByteArray& extraBasic = {},
+                                     bool clearGame = false)
+    {
+        return "[launcher]\nVersion=" + launcherVersion.toUtf8() + "\nLauncherPackageUrl=@LAUNCHER@\n" +
+               "GameSettingsUrl=@SETTINGS@\nIsForceUpdate=" + QByteArray::number(force) +
+               "\nIsHintUpdate=" + QByteArray::number(hint) + "\nChannel=server\n" + extraLauncher +
+               "[Basic]\nGameName=valdane\nGameNickName=ServerNick\nGameSize=30GB\nGamePackageUrl=@GAME@\n"
+               "WebPageUrl=http://127.0.0.1:9/web\nVersion=" + gameVersion.toUtf8() +
+               "\nIsClearGamePath=" + (clearGame ? "true" : "false") + "\nIsOpenMoreGames=true\n" + extraBasic;
+    }
+    void serveSettings(QByteArray text)
+    {
+        text.replace("@LAUNCHER@", nginx("launcher/launcher.zip").toUtf8());
+        text.replace("@SETTINGS@", nginx("cfg/game_settings.ini").toUtf8());
+        text.replace("@GAME@", nginx("packages/game.zip").toUtf8());
+        serve("cfg/game_settings.ini", text);
+    }
+
+    // Runs one update check through the view and waits for its end.
+    void runCheck(QSignalSpy& finish)
+    {
+        m_view->UpdateCheckStart();
+        QTRY_VERIFY_WITH_TIMEOUT(finish.size() >= 1, 20000);
+    }
+
+    QString gameFolder() const { return m_disk.filePath("Games/valdane"); }
+
+    // Downloads and installs the served game package into Games/.
+    void downloadAndInstall()
+    {
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigDownloadFinish);
+        QSignalSpy extracted(m_view, &OrbViewLauncher::sigExtractGameFinished);
+        m_view->DownLoadBtnClick(m_disk.filePath("Games"));
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        m_view->StartInstall();
+        QTRY_COMPARE_WITH_TIMEOUT(extracted.size(), 1, 20000);
+        QVERIFY(flag("IsInstallGmae"));
+    }
+
+    QStringList clientPids() const
+    {
+        return QDir(gameFolder() + "/bin/x64/pids").entryList(QDir::Files).filter(QRegularExpression("^\\d+$"));
+    }
+    void quitClient(const QString& pid) { writeFile(gameFolder() + "/bin/x64/pids/" + pid + ".quit", ""); }
+
+private slots:
+    void initTestCase()
+    {
+        clearProxyEnv();
+        DefaultNetConfig.SetResolvers("127.0.0.1", "127.0.0.1").SetLookupTimeout(1000).SetTimeout(2);
+
+        // Left-overs of an earlier run of the updater test in this folder.
+        for (const char* stale : {"OrbLive", "OrbUpdate", "build-id.txt", "started.log"})
+            QFile::remove(appDir() + "/" + stale);
+        for (const char* stale : {"backup", "storage", "config", ".orbupdate-stage", ".orbupdate-old"})
+            QDir(appDir() + "/" + stale).removeRecursively();
+
+        QVERIFY(m_pub.isValid() && m_disk.isValid());
+        QVERIFY(startNginx(m_nginx, freePort(), m_pub.path()));
+
+        QFile client(QStringLiteral(ORB_GAME_CLIENT));
+        QVERIFY(client.open(QIODevice::ReadOnly));
+        const QByteArray clientBytes = client.readAll();
+        const QString gameZip = m_pub.filePath("packages/game.zip");
+        QDir().mkpath(m_pub.filePath("packages"));
+        QVERIFY(writeZip(gameZip, {{"bin/x64/valdane", clientBytes, kFile | 0755},
+                                   {"data/levels.txt", "level data"},
+                                   {"Valdane", "not the executable"}}));
+        m_gameZip = readAll(gameZip);
+        serve("packages/broken.zip", QByteArray("PK\x03\x04 this is not a zip archive", 34));
+
+        QFile fake(QStringLiteral(ORB_FAKE_LAUNCHER));
+        QVERIFY(fake.open(QIODevice::ReadOnly));
+        QDir().mkpath(m_pub.filePath("launcher"));
+        QVERIFY(writeZip(m_pub.filePath("launcher/launcher.zip"),
+                         {{"OrbLive", fake.readAll(), kFile | 0755}, {"build-id.txt", "new"}}));
+        m_launcherZip = readAll(m_pub.filePath("launcher/launcher.zip"));
+
+        m_slowBody = randomBytes(2 * 1048576 + 77, 5);
+        const QByteArray slow = m_slowBody;
+        QVERIFY(m_srv.start([slow](const HttpRequest& r) {
+            if (r.path == "/silent") {
+                HttpReply rep;
+                rep.noResponse = true;
+                return rep;
+            }
+            if (r.path == "/slow/game.zip") {
+                HttpReply rep = HttpReply::ranged(r, slow);
+                rep.chunkSize = 64 * 1024;
+                rep.chunkDelayMs = 30;
+                return rep;
+            }
+            HttpReply rep;
+            rep.status = 404;
+            return rep;
+        }));
+
+        QDir().mkpath(appDir() + "/config");
+        writeFile(appDir() + "/config/game_settings.ini",
+                  "[launcher]\nVersion=1.0.2\n[Basic]\nGameName=valdane\nGameNickName=Valdane\nVersion=2.0\n");
+        m_registry = std::make_unique<ComponentRegister>();
+        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
+        m_registry->Register<OrbModel>("OrbModel");
+        m_registry->Register<OrbBackend>("OrbBackend");
+        m_registry->Register<OrbInstaller>("OrbInstaller");
+        m_registry->Register<OrbLauncherManager>("OrbLauncherManager");
+        m_registry->InitAll();
+        m_model = GetComponent<IOrbModel>("OrbModel");
+        QVERIFY(m_model);
+        auto& map = OrbRegistry::components();
+        m_manager = dynamic_cast<OrbLauncherManager*>(map.entries.at("OrbLauncherManager").get());
+        QVERIFY(m_manager);
+        m_view = m_manager->view();
+        QVERIFY(m_view);
+    }
+
+    void cleanupTestCase()
+    {
+        m_registry.reset();
+        m_srv.stop();
+        m_nginx.stop();
+    }
+
+    void init()
+    {
+        GetComponent<IOrbNetwork>("OrbBackend")->StopDownLoad();
+        m_manager->onSigCloseAllGames();
+        QTest::qWait(50);
+        setLocal("launcher", "Version", "1.0.2");
+        setLocal("launcher", "GameSettingsUrl", nginx("cfg/game_settings.ini"));
+        setLocal("launcher", "LauncherPackageUrl", "");
+        setLocal("launcher", "IsForceUpdate", "0");
+        setLocal("launcher", "IsHintUpdate", "0");
+        setLocal("launcher", "LauncherPackageSha256", "");
+        setLocal("launcher", "LauncherPackageSize", "");
+        setLocal("Basic", "GameName", kGame);
+        setLocal("Basic", "Version", "2.0");
+        setLocal("Basic", "GameSize", "1GB");
+        setLocal("Basic", "GamePackageUrl", nginx("packages/game.zip"));
+        setLocal("Basic", "IsClearGamePath", "false");
+        setLocal("Basic", "GamePackageSha256", "");
+        setLocal("Basic", "GamePackageSize", "");
+        for (const char* f : {"IsDownloadStart", "IsDownloadFinish", "IsInstallGmae", "IsUpdateGmaeHint"})
+            setFlag(f, false);
+        QDir(m_disk.filePath("Games")).removeRecursively();
+        QFile::remove(OrbInstallManifest::PathForGame(kGame));
+        OrbTestLog::Clear();
+    }
+
+    void updateCheck_data()
+    {
+        QTest::addColumn<QString>("serverLauncher");
+        QTest::addColumn<QString>("localLauncher");
+        QTest::addColumn<int>("force");
+        QTest::addColumn<int>("hint");
+        QTest::addColumn<QString>("serverGame");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("pendingHint");
+        QTest::addColumn<bool>("finish");
+        QTest::addColumn<QString>("launcherHint");
+        QTest::addColumn<bool>("launcherKeysCopied");
+        QTest::addColumn<QString>("gameHint");
+        QTest::addColumn<bool>("gameKeysCopied");
+
+        const QString launcherHint = QString::fromUtf8(kLauncherHint1) + "1.0.3" + QString::fromUtf8(kLauncherHint2);
+        const QString gameHint = QString::fromUtf8("新版本2.1已发布，请更新游戏");
+        QTest::newRow("force") << "1.0.3" << "1.0.2" << 1 << 0 << "2.1" << true << false
+                               << false << "" << true << "" << false;
+        QTest::newRow("hint") << "1.0.3" << "1.0.2" << 0 << 1 << "2.0" << false << false
+                              << true << launcherHint << true << "" << false;
+        QTest::newRow("letter-prefixed server version") << "v1.0.3" << "1.0.2" << 1 << 1 << "2.0" << false << false
+                                                        << true << "" << false << "" << false;
+        QTest::newRow("empty local version") << "1.0.0" << "" << 0 << 0 << "2.0" << false << false
+                                             << true << "" << true << "" << false;
+        QTest::newRow("game update") << "1.0.2" << "1.0.2" << 0 << 0 << "2.1" << true << false
+                                     << true << "" << false << gameHint << true;
+        QTest::newRow("game update, not installed") << "1.0.2" << "1.0.2" << 0 << 0 << "2.1" << false << false
+                                                    << true << "" << false << "" << true;
+        QTest::newRow("equal versions, pending hint") << "1.0.2" << "1.0.2" << 0 << 0 << "2.0" << true << true
+                                                      << true << "" << false
+                                                      << QString::fromUtf8("新版本2.0已发布，请更新游戏") << false;
+        QTest::newRow("equal versions") << "1.0.2" << "1.0.2" << 0 << 0 << "2.0" << true << false
+                                        << true << "" << false << "" << false;
+    }
+    void updateCheck()
+    {
+        QFETCH(QString, serverLauncher);
+        QFETCH(QString, localLauncher);
+        QFETCH(int, force);
+        QFETCH(int, hint);
+        QFETCH(QString, serverGame);
+        QFETCH(bool, installed);
+        QFETCH(bool, pendingHint);
+        QFETCH(bool, finish);
+        QFETCH(QString, launcherHint);
+        QFETCH(bool, launcherKeysCopied);
+        QFETCH(QString, gameHint);
+        QFETCH(bool, gameKeysCopied);
+
+        setLocal("launcher", "Version", localLauncher);
+        setFlag("IsInstallGmae", installed);
+        setFlag("IsDownloadFinish", installed);
+        setFlag("IsUpdateGmaeHint", pendingHint);
+        serveSettings(serverSettings(serverLauncher, force, hint, serverGame));
+
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigUpdateCheckCallback);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy hints(m_view, &OrbViewLauncher::sigHintUpdate);
+        QSignalSpy gameHints(m_view, &OrbViewLauncher::sigUpdateGameHint);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        runCheck(finished);
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(callback[0][0].toBool(), true);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), finish);
+        QCOMPARE(failed.size(), 0);
+        QCOMPARE(hints.size(), launcherHint.isEmpty() ? 0 : 1);
+        if (!launcherHint.isEmpty())
+            QCOMPARE(hints[0][0].toString(), launcherHint);
+        QCOMPARE(gameHints.size(), gameHint.isEmpty() ? 0 : 1);
+        if (!gameHint.isEmpty())
+            QCOMPARE(gameHints[0][0].toString(), gameHint);
+
+        // The settings file's name, taken from its URL.
+        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::UserConfig, "Game", "GameSettingsPackage")),
+                 QStringLiteral("game_settings.ini"));
+        QCOMPARE(OrbTestLog::Lines("[onSigUpdateCheckStart] ---> Update Check Start").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("[UpdateCheckStart] ---> Update Check Start").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("GameSetting Download Finish").size(), 1);
+
+        QCOMPARE(local("launcher", "LauncherPackageUrl") == nginx("launcher/launcher.zip"), launcherKeysCopied);
+        QCOMPARE(local("launcher", "IsForceUpdate") == QString::number(force), launcherKeysCopied || force == 0);
+        QCOMPARE(local("launcher", "Version"), localLauncher);  // advanced only by the installation
+        QVERIFY(local("launcher", "Channel") != "server");
+
+        QCOMPARE(local("Basic", "Version") == serverGame, gameKeysCopied || serverGame == "2.0");
+        QCOMPARE(local("Basic", "GameSize") == "30GB", gameKeysCopied);
+        QVERIFY(local("Basic", "GameNickName") != "ServerNick");
+        if (gameKeysCopied) {
+            QVERIFY(!flag("IsDownloadFinish"));
+            QVERIFY(!flag("IsInstallGmae"));
+            QCOMPARE(flag("IsUpdateGmaeHint"), installed);
+        } else {
+            QCOMPARE(flag("IsInstallGmae"), installed);
+            QCOMPARE(flag("IsUpdateGmaeHint"), pendingHint);
+        }
+    }
+
+    // Without the server's settings the check ends and the local ones stay.
+    void offlineStart_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("unreachable") << "unreachable";
+        QTest::newRow("error status") << "404";
+        QTest::newRow("timeout") << "silent";
+    }
+    void offlineStart()
+    {
+        QFETCH(QString, where);
+        QString url;
+        if (where == "unreachable")
+            url = QStringLiteral("http://127.0.0.1:%1/cfg/game_settings.ini").arg(freePort());
+        else if (where == "404")
+            url = nginx("cfg/missing.ini");
+        else
+            url = m_srv.url("/silent");
+        setLocal("launcher", "GameSettingsUrl", url);
+        setFlag("IsInstallGmae", true);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        m_view->UpdateCheckStart();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QVERIFY(!failed[0][0].toString().isEmpty());
+        QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
+        QCOMPARE(local("Basic", "Version"), QStringLiteral("2.0"));
+        QVERIFY(flag("IsInstallGmae"));
+        QCOMPARE(OrbTestLog::Lines("Update check failed").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("GameSetting Download Finish").size(), 0);
+    }
+
+    void installFolderChoice()
+    {
+        const QString nested = m_disk.filePath("Games/a/b");
+        m_view->DownLoadBtnClick(nested);
+        QVERIFY(QFileInfo(nested).isDir());
+        QCOMPARE(app("InstallDirectory"), nested);
+        QCOMPARE(OrbTestLog::Lines("Directory created: " + nested).size(), 1);
+        m_view->DownLoadBtnClick(nested);
+        QCOMPARE(OrbTestLog::Lines("Directory already exists: " + nested).size(), 1);
+        writeFile(m_disk.filePath("Games/file"), "x");
+        m_view->DownLoadBtnClick(m_disk.filePath("Games/file/sub"));
+        QCOMPARE(OrbTestLog::Lines("Failed to create directory: ").size(), 1);
+        QCOMPARE(app("InstallDirectory"), nested);
+    }
+
+    // Download, install, record, play two clients, close them, and the signal order
+    // the scene relies on.
+    void downloadInstallAndPlay()
+    {
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+        bool finishSeenBeforeScene = false, installSeenBeforeScene = false;
+        auto c1 = connect(m_view, &OrbViewLauncher::sigDownloadFinish, this,
+                          [&] { finishSeenBeforeScene = m_view->IsDownloadFinish(); });
+        auto c2 = connect(m_view, &OrbViewLauncher::sigExtractGameFinished, this,
+                          [&] { installSeenBeforeScene = m_view->IsInstall(); });
+        downloadAndInstall();
+        disconnect(c1);
+        disconnect(c2);
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(callback[0][0].toBool(), true);
+        QVERIFY(finishSeenBeforeScene);
+        QVERIFY(installSeenBeforeScene);
+        QVERIFY(flag("IsDownloadStart"));
+        QCOMPARE(app("DownLoadGamePackage"), QStringLiteral("game.zip"));
+        // The download folder is emptied after the installation, the folder stays.
+        QVERIFY(QFileInfo(m_disk.filePath("Games/Orbdownload")).isDir());
+        QVERIFY(QDir(m_disk.filePath("Games/Orbdownload")).isEmpty());
+        QCOMPARE(readAll(gameFolder() + "/data/levels.txt"), QByteArray("level data"));
+
+        const OrbInstallManifest manifest = OrbInstallManifest::Load(OrbInstallManifest::PathForGame(kGame));
+        QCOMPARE(manifest.root, gameFolder());
+        QCOMPARE(QSet<QString>(manifest.entries.begin(), manifest.entries.end()),
+                 (QSet<QString>{"bin/", "bin/x64/", "bin/x64/valdane", "data/", "data/levels.txt", "Valdane"}));
+
+        // Two clients; the first one's end says nothing, the last one's end says false.
+        QSignalSpy play(m_view, &OrbViewLauncher::sigStartPlayGameCallback);
+        m_view->StartPlay();
+        QCOMPARE(play.size(), 1);
+        QCOMPARE(play[0][0].toBool(), true);
+        QTRY_COMPARE(clientPids().size(), 1);
+        const QString first = clientPids().first();
+        m_view->StartPlay();
+        QCOMPARE(play.size(), 2);
+        QCOMPARE(play[1][0].toBool(), true);
+        QTRY_COMPARE(clientPids().size(), 2);
+        QCOMPARE(m_manager->gameCount(), 2);
+        quitClient(first);
+        QTRY_COMPARE(m_manager->gameCount(), 1);
+        QTest::qWait(100);
+        QCOMPARE(play.size(), 2);
+        quitClient(clientPids().first());
+        QTRY_COMPARE(play.size(), 3);
+        QCOMPARE(play[2][0].toBool(), false);
+        QCOMPARE(m_manager->gameCount(), 0);
+
+        // Close all: both killed, one end-of-clients notice.
+        m_view->StartPlay();
+        m_view->StartPlay();
+        QCOMPARE(m_manager->gameCount(), 2);
+        play.clear();
+        m_view->CloseAllGames();
+        QCOMPARE(m_manager->gameCount(), 0);
+        QTest::qWait(200);
+        QCOMPARE(play.size(), 1);
+        QCOMPARE(play[0][0].toBool(), false);
+        QCOMPARE(OrbTestLog::Lines("Close All Games Start").size(), 1);
+        QCOMPARE(OrbTestLog::Lines("All games closed.").size(), 1);
+
+        // With nothing running, closing only logs.
+        play.clear();
+        m_view->CloseAllGames();
+        QTest::qWait(50);
+        QCOMPARE(play.size(), 0);
+        QCOMPARE(OrbTestLog::Lines("All games closed.").size(), 2);
+    }
+
+    void clientsThatCannotRun()
+    {
+        QSignalSpy play(m_view, &OrbViewLauncher::sigStartPlayGameCallback);
+        QSignalSpy notFound(m_view, &OrbViewLauncher::sigNotFoundExecutable);
+        setApp("InstallDirectory", m_disk.filePath("Games"));
+        QDir().mkpath(gameFolder() + "/bin");
+        m_view->StartPlay();
+        QCOMPARE(notFound.size(), 1);
+        QCOMPARE(play.size(), 0);
+        QCOMPARE(OrbTestLog::Lines("Executable not found!").size(), 1);
+
+        // Found, but it cannot be executed.
+        writeFile(gameFolder() + "/bin/valdane", "#!/nonexistent/interpreter\n");
+        QFile::setPermissions(gameFolder() + "/bin/valdane", QFile::ReadOwner | QFile::WriteOwner);
+        m_view->StartPlay();
+        QCOMPARE(play.size(), 1);
+        QCOMPARE(play[0][0].toBool(), false);
+        QCOMPARE(OrbTestLog::Lines("Failed to start process!").size(), 1);
+        QCOMPARE(m_manager->gameCount(), 0);
+    }
+
+    void pauseAndResume()
+    {
+        setLocal("Basic", "GamePackageUrl", m_srv.url("/slow/game.zip"));
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+        QSignalSpy progress(m_view, &OrbViewLauncher::sigDownloadProgress);
+        QSignalSpy stopped(m_view, &OrbViewLauncher::sigDownloadStop);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigDownloadFinish);
+        m_view->SetDownloadStatus(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty(), 20000);
+        m_view->SetDownloadStatus(false);
+        QCOMPARE(callback.size(), 2);
+        QCOMPARE(callback[1][0].toBool(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 20000);
+        QVERIFY(flag("IsDownloadStart"));
+        QVERIFY(!flag("IsDownloadFinish"));
+        QCOMPARE(finished.size(), 0);
+        const QString path = m_disk.filePath("Games/Orbdownload/game.zip");
+        QVERIFY(QFileInfo(path).size() < m_slowBody.size());
+
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        QVERIFY(readAll(path) == m_slowBody);
+        QCOMPARE(progress.last()[1].toInt(), 2);
+        QVERIFY(flag("IsDownloadFinish"));
+    }
+
+    // A package that cannot be unpacked is not installed and stays for a retry.
+    void failedExtraction()
+    {
+        setLocal("Basic", "GamePackageUrl", nginx("packages/broken.zip"));
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigDownloadFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigInstallFailed);
+        QSignalSpy extracted(m_view, &OrbViewLauncher::sigExtractGameFinished);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        m_view->StartInstall();
+        QTRY_COMPARE_WITH_TIMEOUT(extracted.size(), 1, 20000);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(!flag("IsInstallGmae"));
+        QVERIFY(flag("IsDownloadFinish"));
+        QVERIFY(QFileInfo(m_disk.filePath("Games/Orbdownload/broken.zip")).isFile());
+        QVERIFY(!QFileInfo::exists(OrbInstallManifest::PathForGame(kGame)));
+    }
+
+    // A game update with clearing removes what the installation wrote and the old
+    // package, and nothing the player put there.
+    void cleanUpRemovesOnlyWhatWasInstalled()
+    {
+        downloadAndInstall();
+        writeFile(gameFolder() + "/data/savegame.dat", "the player's");
+        writeFile(gameFolder() + "/screenshot.png", "the player's");
+        writeFile(m_disk.filePath("Games/Orbdownload/notes.txt"), "the player's");
+        writeFile(m_disk.filePath("Games/Orbdownload/game.zip"), "old partial package");
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.1", {}, {}, true));
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy gameHints(m_view, &OrbViewLauncher::sigUpdateGameHint);
+        runCheck(finished);
+        QCOMPARE(gameHints.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(gameFolder() + "/bin"), 10000);
+        QTRY_VERIFY(!QFileInfo::exists(m_disk.filePath("Games/Orbdownload/game.zip")));
+        QVERIFY(!QFileInfo::exists(gameFolder() + "/Valdane"));
+        QVERIFY(!QFileInfo::exists(gameFolder() + "/data/levels.txt"));
+        QCOMPARE(readAll(gameFolder() + "/data/savegame.dat"), QByteArray("the player's"));
+        QCOMPARE(readAll(gameFolder() + "/screenshot.png"), QByteArray("the player's"));
+        QCOMPARE(readAll(m_disk.filePath("Games/Orbdownload/notes.txt")), QByteArray("the player's"));
+        QTRY_VERIFY(!QFileInfo::exists(OrbInstallManifest::PathForGame(kGame)));
+        QVERIFY(!flag("IsInstallGmae"));
+        QVERIFY(flag("IsUpdateGmaeHint"));
+    }
+
+    void manifestRefusesProtectedAndOutsidePaths()
+    {
+        const QString home = QDir::homePath();
+        writeFile(home + "/precious.txt", "keep");
+        OrbInstallManifest manifest;
+        manifest.root = home;
+        manifest.entries = {"precious.txt"};
+        QVERIFY(!manifest.removeInstalled());
+        QVERIFY(QFile::exists(home + "/precious.txt"));
+
+        // Entries that climb out of the root are dropped when the record is read back.
+        const QString root = m_disk.filePath("Games/valdane");
+        QDir().mkpath(root + "/sub");
+        writeFile(m_disk.filePath("Games/outside.txt"), "keep");
+        const QString path = m_disk.filePath("record.manifest");
+        writeFile(path, "# OrbLive install manifest 1\nroot=" + root.toUtf8() + "\n../outside.txt\n/etc/passwd\nsub/\n");
+        const OrbInstallManifest loaded = OrbInstallManifest::Load(path);
+        QCOMPARE(loaded.entries, QStringList{"sub/"});
+        QVERIFY(loaded.removeInstalled());
+        QVERIFY(QFile::exists(m_disk.filePath("Games/outside.txt")));
+        QVERIFY(!QFileInfo::exists(root + "/sub"));
+
+        // A link inside the installation is removed as a link; its target stays.
+        QDir().mkpath(m_disk.filePath("target"));
+        writeFile(m_disk.filePath("target/t.txt"), "keep");
+        QVERIFY(QFile::link(m_disk.filePath("target"), root + "/linked"));
+        OrbInstallManifest withLink;
+        withLink.root = root;
+        withLink.entries = {"linked", "linked/t.txt"};
+        withLink.removeInstalled();
+        QVERIFY(!QFileInfo(root + "/linked").isSymLink());
+        QCOMPARE(readAll(m_disk.filePath("target/t.txt")), QByteArray("keep"));
+    }
+
+    // Declared SHA-256 and size, copied from the server with the other game keys: a
+    // package that does not match is removed and never reported finished or installed.
+    void gamePackageIntegrity_data()
+    {
+        QTest::addColumn<QByteArray>("declared");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray hash = QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex();
+        QByteArray wrong = hash;
+        wrong[5] = wrong[5] == '0' ? '1' : '0';
+        const QByteArray size = QByteArray::number(m_gameZip.size());
+        QTest::newRow("matching") << "GamePackageSha256=" + hash + "\nGamePackageSize=" + size + "\n" << true;
+        QTest::newRow("hash differs") << "GamePackageSha256=" + wrong + "\nGamePackageSize=" + size + "\n" << false;
+        QTest::newRow("server sends more than declared")
+            << "GamePackageSha256=" + hash + "\nGamePackageSize=" + QByteArray::number(m_gameZip.size() - 10) + "\n" << false;
+        QTest::newRow("nothing declared") << QByteArray() << true;
+    }
+    void gamePackageIntegrity()
+    {
+        QFETCH(QByteArray, declared);
+        QFETCH(bool, accepted);
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.1", {}, declared));
+        QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        runCheck(checked);
+        if (!declared.isEmpty())
+            QVERIFY(!local("Basic", "GamePackageSha256").isEmpty());
+
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigDownloadFinish);
+        QSignalSpy stopped(m_view, &OrbViewLauncher::sigDownloadStop);
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        QSignalSpy extracted(m_view, &OrbViewLauncher::sigExtractGameFinished);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        m_view->SetDownloadStatus(true);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.size() + stopped.size() == 1, 20000);
+        const QString package = m_disk.filePath("Games/Orbdownload/game.zip");
+        QCOMPARE(finished.size(), accepted ? 1 : 0);
+        QCOMPARE(refused.size(), accepted ? 0 : 1);
+        QCOMPARE(flag("IsDownloadFinish"), accepted);
+        if (!accepted) {
+            QVERIFY(!readAll(package).startsWith("PK") || QFileInfo(package).size() < m_gameZip.size());
+            QCOMPARE(OrbTestLog::Lines("Package verification failed").size(), 1);
+        } else {
+            QVERIFY(readAll(package) == m_gameZip);
+        }
+        QSignalSpy installFailed(m_view, &OrbViewLauncher::sigInstallFailed);
+        m_view->StartInstall();
+        QTRY_COMPARE_WITH_TIMEOUT(extracted.size(), 1, 20000);
+        QCOMPARE(flag("IsInstallGmae"), accepted);
+        QCOMPARE(installFailed.size(), accepted ? 0 : 1);
+        GetComponent<IOrbNetwork>("OrbBackend")->StopDownLoad();
+    }
+
+    void launcherPackageIntegrity()
+    {
+        QFile::remove(appDir() + "/OrbUpdate");
+        QFile::copy(ORB_UPDATE_PROGRAM, appDir() + "/OrbUpdate");
+        serveSettings(serverSettings("1.0.3", 1, 0, "2.0",
+                                     "LauncherPackageSha256=" + QByteArray(64, 'a') + "\nLauncherPackageSize=" +
+                                         QByteArray::number(m_launcherZip.size()) + "\n"));
+        QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        runCheck(checked);
+        QCOMPARE(local("launcher", "LauncherPackageSha256"), QString(64, 'a'));
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        QSignalSpy unpacked(m_view, &OrbViewLauncher::sigExtractLauncherFinish);
+        m_view->LauncherUpdateStart();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+        QCOMPARE(refused.size(), 0);  // the game download's notice; this one is a failed launcher update
+        QCOMPARE(OrbTestLog::Lines("launcher package refused").size(), 1);
+        QCOMPARE(unpacked.size(), 0);
+        QVERIFY(!QFileInfo::exists(appDir() + "/storage/launcher.zip"));
+        m_view->LauncherInstall();
+        QCOMPARE(failed.size(), 2);
+        QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
+        QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 0);
+        QFile::remove(appDir() + "/OrbUpdate");
+    }
+
+    // A package that failed is never handed to the updater.
+    void brokenLauncherPackageIsNotInstalled_data()
+    {
+        QTest::addColumn<QString>("package");
+        QTest::newRow("download fails") << "launcher/missing.zip";
+        QTest::newRow("cannot be unpacked") << "packages/broken.zip";
+    }
+    void brokenLauncherPackageIsNotInstalled()
+    {
+        QFETCH(QString, package);
+        QFile::copy(ORB_UPDATE_PROGRAM, appDir() + "/OrbUpdate");
+        setLocal("launcher", "LauncherPackageUrl", nginx(package));
+        serveSettings(serverSettings("1.0.3", 1, 0, "2.0"));
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        runCheck(finished);
+        QCOMPARE(finished[0][0].toBool(), false);
+        setLocal("launcher", "LauncherPackageUrl", nginx(package));  // the server's copy named the good one
+
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        QSignalSpy installFailed(m_view, &OrbViewLauncher::sigInstallFailed);
+        QSignalSpy unpacked(m_view, &OrbViewLauncher::sigExtractLauncherFinish);
+        m_view->LauncherUpdateStart();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size() + installFailed.size(), 1, 20000);
+        // A failed download is a failed check, a failed unpacking a failed installation.
+        QCOMPARE(installFailed.size(), package.startsWith("packages/") ? 1 : 0);
+        QCOMPARE(unpacked.size(), package.startsWith("packages/") ? 1 : 0);
+        const int before = failed.size();
+        m_view->LauncherInstall();
+        QCOMPARE(failed.size(), before + 1);
+        QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
+        QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 0);
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(appDir() + "/started.log"));
+        QFile::remove(appDir() + "/OrbUpdate");
+    }
+
+    // The whole self-update: check, package download, unpacking, the real updater
+    // replacing the program folder's files and starting the new launcher, which
+    // sees the advanced version (no second update).
+    void launcherSelfUpdate()
+    {
+        QFile::remove(appDir() + "/OrbUpdate");
+        QVERIFY(QFile::copy(ORB_UPDATE_PROGRAM, appDir() + "/OrbUpdate"));
+        serveSettings(serverSettings("1.0.3", 0, 1, "2.0"));
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy hints(m_view, &OrbViewLauncher::sigHintUpdate);
+        runCheck(finished);
+        QCOMPARE(hints.size(), 1);
+
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigUpdateCheckCallback);
+        QSignalSpy progress(m_view, &OrbViewLauncher::sigProgressValue);
+        QSignalSpy unpacked(m_view, &OrbViewLauncher::sigExtractLauncherFinish);
+        m_view->LauncherUpdateStart();
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(callback[0][0].toBool(), true);
+        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::UserConfig, "Game", "LauncherPackage")),
+                 QStringLiteral("launcher.zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(unpacked.size(), 1, 20000);
+        QVERIFY(QFileInfo(appDir() + "/backup/OrbLive").isFile());
+        QVERIFY(!progress.isEmpty());
+
+        // A successful hand-over ends the event loop.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(7); });
+        guard.start(20000);
+        QTimer::singleShot(0, m_view, [this] { m_view->LauncherInstall(); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
+        QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 1);
+        QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.3"));
+        QVERIFY(QDir(appDir() + "/storage").isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(appDir() + "/started.log").contains("started:new:1.0.3"), 20000);
+        QCOMPARE(readAll(appDir() + "/build-id.txt"), QByteArray("new"));
+
+        // The next check with the same server version offers nothing.
+        serveSettings(serverSettings("1.0.3", 1, 1, "2.0"));
+        QSignalSpy again(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy noHint(m_view, &OrbViewLauncher::sigHintUpdate);
+        runCheck(again);
+        QCOMPARE(again[0][0].toBool(), true);
+        QCOMPARE(noHint.size(), 0);
+    }
+};
+
+QTEST_MAIN(tst_OrbLauncherManager)
+#include "tst_orblaunchermanager.moc"
