@@ -22,8 +22,7 @@ const char kLauncherTitle[] = "OrbLive";
 OrbWindowHandle searchGameWindow(const QQuickWindow* overlay)
 {
     for (OrbWindowHandle window : OrbWindowPlatform::processTopLevelWindows()) {
-        const QByteArray title = OrbWindowPlatform::windowTitle(window);
-        const QString text = QString::fromLatin1(title);
+        const QString text = OrbWindowPlatform::windowTitle(window);
         // The overlay is a top-level window of this process too; following
         // itself would make no sense.
         const bool isOverlay =
@@ -32,7 +31,7 @@ OrbWindowHandle searchGameWindow(const QQuickWindow* overlay)
 #else
             overlay && overlay == window;
 #endif
-        if (!title.isEmpty() && text != QLatin1String(kLauncherTitle) && !isOverlay) {
+        if (!text.isEmpty() && text != QLatin1String(kLauncherTitle) && !isOverlay) {
             qDebug().noquote() << QStringLiteral("窗口标题: ") + text;
             return window;
         }

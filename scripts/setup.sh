@@ -15,6 +15,7 @@ PKGS=(
   libquazip1-qt6-dev libobs-dev libssl-dev openssl
   nginx-light tinyproxy microsocks curl unzip libarchive-tools
   xvfb xauth fonts-noto-cjk python3
+  nodejs
 )
 
 missing=()
@@ -33,4 +34,22 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO systemctl disable --now "$svc" >/dev/null 2>&1 || true
     $SUDO service "$svc" stop >/dev/null 2>&1 || true
   done
+fi
+
+# The upload tests' S3 peer (tests/peers/s3): node packages from its lock file,
+# installed again only when the lock file changed since the last install.
+# Some nodejs builds carry npm themselves and conflict with Debian's npm package.
+if ! command -v npm >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm
+fi
+peer="$(cd "$(dirname "$0")/.." && pwd)/tests/peers/s3"
+if [ -f "$peer/package-lock.json" ]; then
+  stamp="$peer/node_modules/.orb-lock.sha256"
+  want=$(sha256sum "$peer/package-lock.json" | cut -d' ' -f1)
+  if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
+    (cd "$peer" && npm ci --no-audit --no-fund --loglevel=error)
+    echo "$want" > "$stamp"
+  fi
 fi

@@ -6,8 +6,8 @@
 
 #include "OrbWindowHandle.h"
 
-#include <QByteArray>
 #include <QRect>
+#include <QString>
 
 #include <vector>
 
@@ -26,8 +26,9 @@ using WindowEventHandler = void (*)(WindowEvent event);
 // Top-level windows of the calling process, in the system's enumeration order.
 std::vector<OrbWindowHandle> processTopLevelWindows();
 
-// Title as the system stores it, at most 255 bytes.
-QByteArray windowTitle(OrbWindowHandle window);
+// Title, at most 255 characters: on Windows the system code page's bytes read as
+// Latin-1, elsewhere the Qt window's own title.
+QString windowTitle(OrbWindowHandle window);
 
 // Client area in screen coordinates, in the system's own pixels; false for an
 // invalid window.

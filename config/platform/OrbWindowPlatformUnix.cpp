@@ -62,9 +62,9 @@ std::vector<OrbWindowHandle> processTopLevelWindows()
     return windows;
 }
 
-QByteArray windowTitle(OrbWindowHandle window)
+QString windowTitle(OrbWindowHandle window)
 {
-    return window ? window->title().toLocal8Bit().left(255) : QByteArray();
+    return window ? window->title().left(255) : QString();
 }
 
 bool clientAreaOnScreen(OrbWindowHandle window, QRect* area)

@@ -59,11 +59,11 @@ std::vector<OrbWindowHandle> processTopLevelWindows()
     return windows;
 }
 
-QByteArray windowTitle(OrbWindowHandle window)
+QString windowTitle(OrbWindowHandle window)
 {
     char title[256] = {};
     const int length = GetWindowTextA(window, title, int(sizeof title));
-    return QByteArray(title, length > 0 ? length : 0);
+    return QString::fromLatin1(title, length > 0 ? length : 0);
 }
 
 bool clientAreaOnScreen(OrbWindowHandle window, QRect* area)

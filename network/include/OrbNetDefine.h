@@ -29,4 +29,5 @@ enum NetError : int32_t {
     NetIncomplete = 1004,       // a body ended before its announced length (Content-Length)
     NetTooLarge = 1005,         // a download's body went beyond the size the caller declared
     NetVerifyFailed = 1006,     // a finished download's size or SHA-256 is not the declared one
+    NetUploadRefused = 1007,    // the object store refused an upload (HTTP status, error code in the message)
 };

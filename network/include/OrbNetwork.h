@@ -1,11 +1,14 @@
 #pragma once
 
+#include "IOrbCosGetConfig.h"
 #include "OrbDnsResolver.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadReq.h"
 #include "OrbNetConfig.h"
 #include "OrbNetRequest.h"
 #include "OrbNetResponse.h"
+#include "OrbNetUpload.h"
+#include "OrbNetUploadReq.h"
 #include "OrbNetworkExport.h"
 
 #include <memory>
@@ -39,6 +42,14 @@ public:
     // resume an existing file is continued from its size, otherwise it is rewritten.
     std::shared_ptr<OrbNetDownload> Download(const std::string& url, const std::string& path, bool resume);
     std::shared_ptr<OrbNetDownload> Download(const OrbNetDownloadReq& req, bool resume);
+
+    // Object-storage credentials for uploads: stores the provider (replacing an earlier
+    // one) and fetches credentials from it at once. Must not be null.
+    void SetCosConfig(std::shared_ptr<IOrbCosGetConfig> config);
+    // Uploads the file under prefix; the request is built from DefaultNetConfig.
+    std::shared_ptr<OrbNetUpload> Upload(const std::string& prefix, const std::string& localPath);
+    // Accepts the upload: it waits for credentials, then transfers.
+    std::shared_ptr<OrbNetUpload> Upload(const OrbNetUploadReq& req);
 
 private:
     friend class OrbNetworkPrivate;

@@ -1,5 +1,6 @@
 #include "OrbNetwork.h"
 
+#include "OrbNetUploader_p.h"
 #include "OrbNetwork_p.h"
 
 #include <QMetaObject>
@@ -95,4 +96,21 @@ std::shared_ptr<OrbNetDownload> OrbNetwork::Download(const OrbNetDownloadReq& re
 {
     ensureInit();
     return d->Download(d->NextId(), req, resume);
+}
+
+void OrbNetwork::SetCosConfig(std::shared_ptr<IOrbCosGetConfig> config)
+{
+    ensureInit();
+    d->uploader->SetCosConfig(std::move(config));
+}
+
+std::shared_ptr<OrbNetUpload> OrbNetwork::Upload(const std::string& prefix, const std::string& localPath)
+{
+    return Upload(OrbNetUploadReq(prefix, localPath, DefaultNetConfig));
+}
+
+std::shared_ptr<OrbNetUpload> OrbNetwork::Upload(const OrbNetUploadReq& req)
+{
+    ensureInit();
+    return d->uploader->Upload(d->NextId(), req);
 }

@@ -5,6 +5,7 @@
 #include "OrbNetDownload_p.h"
 #include "OrbNetProxyQuery_p.h"
 #include "OrbNetResponse_p.h"
+#include "OrbNetUploader_p.h"
 
 #include <QMetaObject>
 #include <QNetworkAccessManager>
@@ -25,6 +26,7 @@ void OrbNetworkPrivate::SetDispatchObserver(DispatchObserver observer)
 OrbNetworkPrivate::OrbNetworkPrivate(const OrbNetConfig& c) : config(c), m_link(std::make_shared<OrbEngineLink>())
 {
     m_link->engine = this;
+    uploader = new OrbNetUploader(this);
     qRegisterMetaType<HttpInfoForSelector>("HttpInfoForSelector");
     connect(this, &OrbNetworkPrivate::sigCloseResponse, this, &OrbNetworkPrivate::onCloseResponse,
             Qt::QueuedConnection);

@@ -34,6 +34,7 @@ class QNetworkReply;
 class OrbNetResponsePrivate;
 class OrbNetDownload;
 class OrbNetDownloadReq;
+class OrbNetUploader;
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser {
     Q_OBJECT
@@ -73,6 +74,7 @@ public:
     std::shared_ptr<IOrbDnsResolver> resolver;
     std::atomic<bool> initialised{false};
     std::mutex initLock;
+    OrbNetUploader* uploader = nullptr;  // child: uploads and their credentials
 
 signals:
     void sigThreadId();

@@ -126,6 +126,14 @@ private slots:
         QCOMPARE(g_messages.last(), QStringLiteral("窗口标题: Unity Game"));
     }
 
+    void titleIsReportedAsTheWindowHasIt()
+    {
+        GameWindow* game = showGame(QStringLiteral("游戏 Game"));
+        QVERIFY(game);
+        QCOMPARE(OrbUtils::findUnityWindow(), game);
+        QCOMPARE(g_messages, QStringList{QStringLiteral("窗口标题: 游戏 Game")});
+    }
+
     void startWithoutGameTracksNothingUntilOneExists()
     {
         RecordingOverlay* overlay = makeOverlay(QStringLiteral("Overlay"));
