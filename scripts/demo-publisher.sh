@@ -37,6 +37,12 @@ sed -e "s#@BASE_URL@#$base#g" \
     -e "s#@GAME_SHA256@#$GAME_SHA256#" -e "s#@GAME_SIZE@#$GAME_SIZE#" \
     -e "s#@GAME_SIZE_TEXT@#$(( (GAME_SIZE + 1048575) / 1048576 ))MB#" \
     "$pub/game_settings.ini.in" > "$run/www/game_settings.ini"
+# Signed with the demo publisher's key (serial and expiry filled in), unless
+# ORB_DEMO_UNSIGNED=1 asks for a publisher without signatures.
+if [ "${ORB_DEMO_UNSIGNED:-0}" != 1 ]; then
+  "$build/tools/bin/orbsign" sign "$pub/keys/publisher.key" "$run/www/game_settings.ini" \
+    --serial "$(date +%s)" --days 30 >/dev/null
+fi
 
 cat > "$run/nginx/nginx.conf" <<CONF
 worker_processes 1;

@@ -23,6 +23,8 @@ if [ ! -x "$app/OrbLive" ] || [ "${ORB_DEMO_FRESH:-0}" = 1 ]; then
   cp -a "$root/rundir/64bit/bin/." "$app/"
 fi
 mkdir -p "$app/config"
+# The demo launcher trusts the demo publisher's key.
+cp "$build/demo/publisher/keys/publisher.pub" "$app/config/publisher.pub"
 sed -e "s#^GameSettingsUrl=.*#GameSettingsUrl=$base/game_settings.ini#" \
     -e "s#^WebPageUrl=.*#WebPageUrl=$base/index.html#" \
   "$root/demo/game_settings.ini" > "$app/config/game_settings.ini.new"
