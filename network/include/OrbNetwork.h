@@ -3,6 +3,7 @@
 #include "OrbDnsResolver.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadReq.h"
+#include "OrbNetProbe.h"
 #include "OrbNetConfig.h"
 #include "OrbNetRequest.h"
 #include "OrbNetResponse.h"
@@ -39,6 +40,12 @@ public:
     // resume an existing file is continued from its size, otherwise it is rewritten.
     std::shared_ptr<OrbNetDownload> Download(const std::string& url, const std::string& path, bool resume);
     std::shared_ptr<OrbNetDownload> Download(const OrbNetDownloadReq& req, bool resume);
+
+    // Asks what the library knows about reaching url's host: answered after a fresh probe
+    // pass of the host's routes (OrbNetProbe). A URL without a scheme is probed as https;
+    // without a port on 443 for https and 80 otherwise. Nothing is sent to the URL itself
+    // beyond the pass's probe requests.
+    std::shared_ptr<OrbNetProbe> Probe(const std::string& url);
 
 private:
     friend class OrbNetworkPrivate;

@@ -96,3 +96,10 @@ std::shared_ptr<OrbNetDownload> OrbNetwork::Download(const OrbNetDownloadReq& re
     ensureInit();
     return d->Download(d->NextId(), req, resume);
 }
+
+std::shared_ptr<OrbNetProbe> OrbNetwork::Probe(const std::string& url)
+{
+    ensureInit();
+    const OrbNetRequest req(url, HttpGet, std::string(), "application/json", DefaultNetConfig);
+    return d->Probe(d->NextId(), req);
+}
