@@ -15,10 +15,10 @@ struct ORBNETWORK_EXPORT OrbIPStatus {
     bool selected = false;
     int latency = 0;           // ms of the last probe; 2000 when it failed
 
-    OrbIPStatus() = default;
-    OrbIPStatus(const OrbIPStatus&) = default;
-    OrbIPStatus(OrbIPStatus&&) = default;
-    OrbIPStatus& operator=(const OrbIPStatus&) = default;
-    OrbIPStatus& operator=(OrbIPStatus&&) = default;
-    ~OrbIPStatus() = default;
+    OrbIPStatus();
+    OrbIPStatus(const OrbIPStatus&);
+    OrbIPStatus(OrbIPStatus&&) noexcept;
+    OrbIPStatus& operator=(const OrbIPStatus&);
+    OrbIPStatus& operator=(OrbIPStatus&&) noexcept;
+    ~OrbIPStatus();
 };

@@ -4,6 +4,7 @@
 #include "OrbDnsResolver.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadReq.h"
+#include "OrbNetProbe.h"
 #include "OrbNetConfig.h"
 #include "OrbNetRequest.h"
 #include "OrbNetResponse.h"
@@ -50,6 +51,12 @@ public:
     std::shared_ptr<OrbNetUpload> Upload(const std::string& prefix, const std::string& localPath);
     // Accepts the upload: it waits for credentials, then transfers.
     std::shared_ptr<OrbNetUpload> Upload(const OrbNetUploadReq& req);
+
+    // Asks what the library knows about reaching url's host: answered after a fresh probe
+    // pass of the host's routes (OrbNetProbe). A URL without a scheme is probed as https;
+    // without a port on 443 for https and 80 otherwise. Nothing is sent to the URL itself
+    // beyond the pass's probe requests.
+    std::shared_ptr<OrbNetProbe> Probe(const std::string& url);
 
 private:
     friend class OrbNetworkPrivate;

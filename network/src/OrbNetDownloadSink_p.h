@@ -84,6 +84,11 @@ public:
     int Finish(int transportError);
     bool Finished() const { return m_finished; }
 
+    // The current reply is being written but announced no length (chunked, or ended by the
+    // connection's close): the transport cannot tell a cut body from a whole one.
+    bool EndUnknown() const { return m_accept == Accept::Write && m_expected < 0 && !m_error; }
+    long long FileEnd() const { return m_base + m_written; }  // file size once the reply is written
+
     int Error() const { return m_error; }     // own failure so far, 0 when none
     long long Written() const { return m_written; }  // body bytes of the current reply written
     long long Offset() const { return m_base; }      // file offset the current reply starts at

@@ -52,5 +52,8 @@ private:
     static void onProgress(const std::shared_ptr<OrbNetDownload>& h, OrbNetResponsePrivate* p, long long received,
                            long long total);
     static void settle(const std::shared_ptr<OrbNetDownload>& h, int transportError, bool notify);
+    // Asks the server whether anything lies beyond the file's end, then settles.
+    static void checkEnd(OrbNetworkPrivate* engine, const std::shared_ptr<OrbNetDownload>& h, OrbNetRequest check,
+                         long long end, const QByteArray& validator);
     void headFrom(OrbNetResponsePrivate* p);
 };

@@ -114,3 +114,10 @@ std::shared_ptr<OrbNetUpload> OrbNetwork::Upload(const OrbNetUploadReq& req)
     ensureInit();
     return d->uploader->Upload(d->NextId(), req);
 }
+
+std::shared_ptr<OrbNetProbe> OrbNetwork::Probe(const std::string& url)
+{
+    ensureInit();
+    const OrbNetRequest req(url, HttpGet, std::string(), "application/json", DefaultNetConfig);
+    return d->Probe(d->NextId(), req);
+}

@@ -3,6 +3,7 @@
 #include "OrbDnsResolver.h"
 #include "OrbNetwork.h"
 #include "OrbNetDownload_p.h"
+#include "OrbNetProbe_p.h"
 #include "OrbNetProxyQuery_p.h"
 #include "OrbNetResponse_p.h"
 #include "OrbNetUploader_p.h"
@@ -39,10 +40,25 @@ OrbNetworkPrivate::~OrbNetworkPrivate()
         m_link->engine = nullptr;
     }
     std::map<int, std::shared_ptr<OrbNetResponse>> abandoned;
+    std::map<int, std::shared_ptr<OrbNetProbe>> probes;
     {
         std::lock_guard<std::mutex> l(m_liveLock);
         abandoned.swap(m_liveResponses);
+        probes.swap(m_liveProbes);
     }
+    // Unanswered probes end with what is known (nothing): a waiting Sync wakes, callbacks
+    // are released uncalled.
+    for (auto& pr : probes) {
+        OrbNetProbePrivate* pp = OrbNetProbePrivate::get(pr.second.get());
+        OrbNetProbe::FinishFn fn;
+        {
+            std::lock_guard<std::mutex> l(pp->lock);
+            pp->done = true;
+            fn.swap(pp->finish);
+        }
+        pp->cv.notify_all();
+    }
+    probes.clear();
     for (auto& m : m_managers)
         for (QNetworkReply* r : m.second->findChildren<QNetworkReply*>())
             disconnect(r, nullptr, this, nullptr);
@@ -360,9 +376,36 @@ void OrbNetworkPrivate::SubmitProbe(int id, const OrbNetRequest& request, std::f
     });
 }
 
-void OrbNetworkPrivate::ProbeDone(int, std::list<OrbIPStatus>)
+std::shared_ptr<OrbNetProbe> OrbNetworkPrivate::Probe(int id, const OrbNetRequest& request)
 {
-    // Answers go to probe handles; none are issued by this engine yet.
+    auto h = std::make_shared<OrbNetProbe>(id);
+    OrbNetProbePrivate::get(h.get())->workerThread = workerThread.load();
+    {
+        std::lock_guard<std::mutex> l(m_liveLock);
+        m_liveProbes[id] = h;
+    }
+    const std::string s = request.Scheme();
+    const QString scheme = s.empty() ? QStringLiteral("https") : QString::fromStdString(s);
+    int port = request.Port();
+    if (port == 0)
+        port = scheme == QLatin1String("https") ? 443 : 80;
+    emit sigProbe(scheme, QString::fromStdString(request.Host()), port, id);
+    return h;
+}
+
+void OrbNetworkPrivate::ProbeDone(int id, std::list<OrbIPStatus> list)
+{
+    std::shared_ptr<OrbNetProbe> h;
+    {
+        std::lock_guard<std::mutex> l(m_liveLock);
+        auto it = m_liveProbes.find(id);
+        if (it == m_liveProbes.end())
+            return;
+        h = it->second;
+    }
+    OrbNetProbePrivate::get(h.get())->Complete(h, std::move(list));
+    std::lock_guard<std::mutex> l(m_liveLock);
+    m_liveProbes.erase(id);
 }
 
 std::shared_ptr<OrbNetDownload> OrbNetworkPrivate::Download(int id, const OrbNetDownloadReq& req, bool resume)

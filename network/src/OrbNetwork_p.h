@@ -35,6 +35,7 @@ class OrbNetResponsePrivate;
 class OrbNetDownload;
 class OrbNetDownloadReq;
 class OrbNetUploader;
+class OrbNetProbe;
 
 class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser {
     Q_OBJECT
@@ -61,6 +62,9 @@ public:
     // Caller's thread: opens the download's file and submits its transfer (none when the
     // file cannot be opened).
     std::shared_ptr<OrbNetDownload> Download(int id, const OrbNetDownloadReq& req, bool resume);
+
+    // Caller's thread: registers a probe handle and asks the selector for a probe pass.
+    std::shared_ptr<OrbNetProbe> Probe(int id, const OrbNetRequest& request);
 
     // IOrbResponseCloser, any thread.
     void RequestClose(int id) override;
@@ -101,6 +105,7 @@ private:
     std::map<std::string, QNetworkAccessManager*> m_managers;
     std::mutex m_liveLock;
     std::map<int, std::shared_ptr<OrbNetResponse>> m_liveResponses;
+    std::map<int, std::shared_ptr<OrbNetProbe>> m_liveProbes;
     std::shared_ptr<OrbEngineLink> m_link;
     std::mutex m_observerLock;
     DispatchObserver m_observer;

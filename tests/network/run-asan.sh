@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_ASAN_BUILD_DIR:-$root/build-asan}
 lock=/tmp/orb-build.lock
 targets=(tst_orbnetconfig tst_orbdnsresolver tst_orbnetrequest tst_orbnetipselector tst_orbnetwork
-         tst_orbnetproxyquery tst_orbhostparser tst_orbnetdownloadsink tst_orbnetdownload tst_orbnetdownloadkill tst_orbnetupload)
+         tst_orbnetproxyquery tst_orbhostparser tst_orbnetdownloadsink tst_orbnetdownload tst_orbnetdownloadkill
+         tst_orbnetprobe tst_orbnetupload)
 if [ ! -f "$build/build.ninja" ]; then
   flock "$lock" cmake -S "$root" -B "$build" -G Ninja -DORB_SANITIZE=ON -DORB_BUILD_BENCH=OFF \
     -DORB_EXPORT_INTERNALS=ON -DCMAKE_BUILD_TYPE=Debug -DORB_RUNDIR="$build/rundir" >/dev/null

@@ -623,6 +623,66 @@ private slots:
         QVERIFY(rig.engine.answers.count(701));
     }
 
+    // Probe answers: one entry per route not excluded, in walk order (ip string, then route
+    // type), with the outcome of its last probe (2000 ms when it failed) and the selected flag.
+    void probeAnswerTable_data()
+    {
+        QTest::addColumn<QStringList>("addrs");
+        QTest::addColumn<bool>("systemProxy");
+        QTest::addColumn<QStringList>("failing");   // "ip/type"
+        QTest::addColumn<int>("requestMode");       // 0: no request before the probe
+        QTest::addColumn<QStringList>("expected");  // "ip/mode/reachable/selected/latency"
+        QTest::newRow("walk order is by ip string")
+            << QStringList{"127.0.0.9", "127.0.0.10", "127.0.0.2"} << false << QStringList{} << 0
+            << QStringList{"127.0.0.10/1/1/0/10", "127.0.0.2/1/1/0/10", "127.0.0.9/1/1/0/10"};
+        QTest::newRow("unreachable route, direct before system proxy")
+            << QStringList{"127.0.0.2"} << true << QStringList{"127.0.0.2/1"} << 0
+            << QStringList{"127.0.0.2/1/0/0/2000", "127.0.0.2/2/1/0/10"};
+        QTest::newRow("nothing reachable")
+            << QStringList{"127.0.0.2"} << false << QStringList{"127.0.0.2/1"} << 0
+            << QStringList{"127.0.0.2/1/0/0/2000"};
+        QTest::newRow("selected route after a request")
+            << QStringList{"127.0.0.2", "127.0.0.3"} << false << QStringList{"127.0.0.2/1"} << int(ProxyDirect)
+            << QStringList{"127.0.0.2/1/0/0/2000", "127.0.0.3/1/1/1/10"};
+    }
+    void probeAnswerTable()
+    {
+        QFETCH(QStringList, addrs);
+        QFETCH(bool, systemProxy);
+        QFETCH(QStringList, failing);
+        QFETCH(int, requestMode);
+        QFETCH(QStringList, expected);
+        Rig rig;
+        rig.systemProxy = systemProxy;
+        rig.answer("t.test", addrs);
+        const Outcome outcome = [failing](const std::string& ip, int type) {
+            return failing.contains(QString::fromStdString(ip) + "/" + QString::number(type)) ? -1 : 10;
+        };
+        if (requestMode)
+            rig.request("t.test", 443, ProxyMode(requestMode));
+        rig.sel.onProbe("https", "t.test", 443, 500);
+        rig.finishProbes(outcome);
+        int answered = 500;
+        if (requestMode) {
+            // The request was bound after the first pass answered; a second probe shows it.
+            rig.sel.onProbe("https", "t.test", 443, 501);
+            rig.finishProbes(outcome);
+            answered = 501;
+        }
+        QVERIFY(rig.engine.answers.count(answered));
+        QStringList got;
+        for (const OrbIPStatus& st : rig.engine.answers[answered])
+            got << QStringLiteral("%1/%2/%3/%4/%5")
+                       .arg(QString::fromStdString(st.ip))
+                       .arg(int(st.mode))
+                       .arg(int(st.reachable))
+                       .arg(int(st.selected))
+                       .arg(st.latency);
+        QCOMPARE(got, expected);
+        for (const OrbIPStatus& st : rig.engine.answers[answered])
+            QCOMPARE(st.source, 0);
+    }
+
     void probeAnswers()
     {
         Rig rig;
