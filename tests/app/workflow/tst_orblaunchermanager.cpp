@@ -648,6 +648,13 @@ private slots:
         if (!accepted) {
             QVERIFY(!readAll(package).startsWith("PK") || QFileInfo(package).size() < m_gameZip.size());
             QCOMPARE(OrbTestLog::Lines("Package verification failed").size(), 1);
+            // Downloading again is accepted at once (the refused download is let go).
+            QSignalSpy again(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+            m_view->SetDownloadStatus(true);
+            QCOMPARE(again.size(), 1);
+            QCOMPARE(again[0][0].toBool(), true);
+            QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 2, 20000);
+            QCOMPARE(refused.size(), 2);
         } else {
             QVERIFY(readAll(package) == m_gameZip);
         }

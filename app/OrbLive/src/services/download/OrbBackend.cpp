@@ -208,6 +208,18 @@ void OrbBackend::OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& dow
     const QString failure = verifyFailure(download->Error());
     if (!failure.isEmpty()) {
         ORB_LOG(OrbLogError, "game package refused: %s", failure.toUtf8().constData());
+        // The refused file is gone, so nothing is left to resume: the handle is let go
+        // (on the GUI thread, and only if it is still this download) so that the
+        // player's next start is accepted. Posted before the signals, so it is done
+        // by the time anyone hears of the refusal.
+        std::shared_ptr<OrbNetDownload> ended = download;
+        QMetaObject::invokeMethod(
+            this,
+            [this, ended] {
+                if (m_gameDownload == ended)
+                    m_gameDownload.reset();
+            },
+            Qt::QueuedConnection);
         emit sigDownloadVerifyFailed(failure);
     }
     emit sigDownloadStop();
