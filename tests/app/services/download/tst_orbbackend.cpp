@@ -236,6 +236,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
     }
 
+    // A download that ends at once (or before the service registered its callbacks)
+    // still reports through the event loop, never inside the request: a caller that
+    // records "downloading" after the call returns is not overwritten afterwards.
+    void completionIsNeverSynchronous_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("unsupported scheme") << "ftp://127.0.0.1/game.zip";
+        QTest::newRow("no address") << "";
+        QTest::newRow("refused port") << "http://127.0.0.1:1/game.zip";
+        QTest::newRow("served") << "served";
+    }
+    void completionIsNeverSynchronous()
+    {
+        QFETCH(QString, address);
+        QTemporaryDir dir;
+        const QString target = address == "served" ? url("game.zip") : address;
+        int stopsBefore = m_stops, finishesBefore = m_finishes;
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(target, dir.filePath("game.zip")));
+        QCOMPARE(m_stops + m_finishes, stopsBefore + finishesBefore);
+        QTRY_COMPARE_WITH_TIMEOUT(m_stops + m_finishes, stopsBefore + finishesBefore + 1, 30000);
+        m_backend->StopDownLoad();
+
+        const int settingsBefore = m_settings;
+        QSignalSpy failed(m_backend, &OrbBackend::sigGameSettingDownloadFailed);
+        QVERIFY(m_backend->RequestAsnycGameSettingUrl(target, dir.filePath("game_settings.ini")));
+        QCOMPARE(m_settings + failed.size(), settingsBefore);
+        QTRY_COMPARE_WITH_TIMEOUT(m_settings + failed.size(), settingsBefore + 1, 30000);
+    }
+
     void gameSettingsRewritesFile()
     {
         QTemporaryDir dir;

@@ -5,12 +5,12 @@
 
 #include <OrbNetDownload.h>
 #include <OrbNetDownloadReq.h>
+#include <OrbNetDownloadWatcher.h>
 #include <OrbNetConfig.h>
 #include <OrbNetwork.h>
 
 #include <QDebug>
 
-#include <atomic>
 #include <functional>
 
 using namespace std::placeholders;
@@ -34,31 +34,6 @@ using namespace std::placeholders;
 static const char kLauncherProgressCaption[] = "启动器下载进度";
 
 namespace {
-
-using FinishFn = std::function<void(const std::shared_ptr<OrbNetDownload>&)>;
-using ProgressFn = std::function<void(const std::shared_ptr<OrbNetDownload>&, long long, long long)>;
-
-// A download that ends before its callbacks are registered drops them uncalled and
-// Async still answers true for a success; the completion then runs here instead, so a
-// fast download never leaves its caller waiting for a signal. Exactly once either way.
-bool Watch(const std::shared_ptr<OrbNetDownload>& download, FinishFn finish, ProgressFn progress)
-{
-    struct Once {
-        std::atomic<bool> ran{false};
-        FinishFn fn;
-    };
-    auto once = std::make_shared<Once>();
-    once->fn = std::move(finish);
-    const bool ok = download->Async(
-        [once](const std::shared_ptr<OrbNetDownload>& d) {
-            if (!once->ran.exchange(true))
-                once->fn(d);
-        },
-        std::move(progress));
-    if (ok && download->IsFinish() && !once->ran.exchange(true))
-        once->fn(download);
-    return ok;
-}
 
 OrbNetDownloadReq request(const QString& url, const QString& path, const OrbPackageCheck& check)
 {
@@ -114,7 +89,7 @@ bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& p
         return false;
     std::shared_ptr<OrbNetDownload> download =
         m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
-    return Watch(download, std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
+    return OrbNetDownloadWatcher::Watch(download, this, std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
                  std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
 }
 
@@ -128,7 +103,7 @@ bool OrbBackend::RequestAsnycLauncherUpdateUrl(const QString& url, const QString
     if (!m_network)
         return false;
     std::shared_ptr<OrbNetDownload> download = m_network->Download(request(url, path, check), false);
-    return Watch(download, std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
+    return OrbNetDownloadWatcher::Watch(download, this, std::bind(&OrbBackend::OnLauncherUpdateFinish, this, _1),
                  std::bind(&OrbBackend::OnLauncherUpdateProgress, this, _1, _2, _3));
 }
 
@@ -145,7 +120,7 @@ bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path
         return false;
     m_gameDownload = m_network->Download(request(url, path, check), true);
     // Held whatever Async answers: a failed or finished download stays until StopDownLoad.
-    return Watch(m_gameDownload, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
+    return OrbNetDownloadWatcher::Watch(m_gameDownload, this, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
                  std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
 }
 
