@@ -417,7 +417,10 @@ private slots:
         OrbNetworkPrivate::get(net.get())->uploader->SetRetryInterval(500);
         auto p = provider();
         net->SetCosConfig(p);
-        QTRY_COMPARE_WITH_TIMEOUT(p->requests.load(), 1, 10000);
+        // The service must have answered the first fetch with its failure before it heals.
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(OrbNetworkPrivate::get(net.get())->uploader->LastFailure()),
+                                  QStringLiteral("get cos config fail"), 10000);
+        QCOMPARE(p->requests.load(), 1);
         m_serviceMode.store(0);
         auto up = net->Upload("retry", file("retry.bin", "after a retry").toStdString());
         auto o = std::make_shared<Outcome>();
