@@ -831,7 +831,8 @@ void tst_OrbInstaller::aFailedUpdateKeepsThePreviousInstallation()
 {
     QFETCH(int, threads);
     QVERIFY(writeZip(path("v1.zip"), {file("data.txt", "old data"), file("lib/libgame.so.1", "v1"),
-                                      lnkEntry("lib/libgame.so", "libgame.so.1"), file("keep.txt", "k")}));
+                                      lnkEntry("lib/libgame.so", "libgame.so.1"), lnkEntry("lib/old.so", "gone.so"),
+                                      file("keep.txt", "k")}));
     QCOMPARE(extract(path("v1.zip"), path("dest"), IOrbArchieve::extractGame, threads).report.outcome,
              OrbExtractReport::Complete);
     const QMap<QString, QString> before = snapshot(path("dest"));
@@ -839,7 +840,7 @@ void tst_OrbInstaller::aFailedUpdateKeepsThePreviousInstallation()
     ZipEntry bad = file("zz/bad.bin", "GOODDATA-GOODDATA");
     bad.stored = true;
     QList<ZipEntry> v2 = {file("data.txt", "new data"), file("lib/libgame.so.2", "v2"),
-                          lnkEntry("lib/libgame.so", "libgame.so.2")};
+                          lnkEntry("lib/libgame.so", "libgame.so.2"), lnkEntry("lib/old.so", "libgame.so.2")};
     for (int i = 0; i < 20; ++i)
         v2 << file(QString("extra/%1.txt").arg(i), QByteArray(50000, char('a' + i % 26)));
     v2 << bad;

@@ -23,6 +23,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -74,6 +75,22 @@ QString pathTextProblem(const QString& text)
     return {};
 }
 
+// Renames the entry itself: a link is moved as a link, dangling or not (QFile::rename
+// asks whether the target exists and may fall back to copying what a link points at).
+bool renameEntry(const QString& from, const QString& to)
+{
+    auto fsPath = [](const QString& p) {
+#ifdef Q_OS_WIN
+        return std::filesystem::path(p.toStdWString());
+#else
+        return std::filesystem::path(QFile::encodeName(p).toStdString());
+#endif
+    };
+    std::error_code error;
+    std::filesystem::rename(fsPath(from), fsPath(to), error);
+    return !error;
+}
+
 QString parentOf(const QString& path)
 {
     return QFileInfo(path).path();
@@ -123,7 +140,7 @@ int Rollback::undo()
             break;
         case MovedAside:
             // The entry written in its place was removed just before (newest first).
-            ok = QFile::rename(it->aside, it->path);
+            ok = renameEntry(it->aside, it->path);
             break;
         }
         if (!ok) {
@@ -275,7 +292,7 @@ bool EntrySink::moveAside(const QString& path, Rollback* rollback)
         m_aside = m_root + name;
     }
     const QString aside = m_aside + QLatin1Char('/') + QString::number(++m_asideCount);
-    if (!QFile::rename(path, aside))
+    if (!renameEntry(path, aside))
         return false;
     rollback->addMovedAside(path, aside);
     return true;
