@@ -6,7 +6,7 @@ add_library(Orb::Warnings ALIAS OrbWarnings)
 if(MSVC)
   target_compile_options(OrbWarnings INTERFACE /W4 $<$<BOOL:${ORB_WERROR}>:/WX>)
 else()
-  target_compile_options(OrbWarnings INTERFACE -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor
+  target_compile_options(OrbWarnings INTERFACE -Wall -Wextra -Wshadow=local $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
     $<$<BOOL:${ORB_WERROR}>:-Werror>)
 endif()
 

@@ -10,11 +10,12 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ARCHIVE DEST\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s ARCHIVE DEST [THREADS]\n", argv[0]);
         return 2;
     }
     QCoreApplication app(argc, argv);
@@ -27,6 +28,8 @@ int main(int argc, char** argv)
     const QString dest = QString::fromLocal8Bit(argv[2]);
     OrbInstaller installer;
     installer.Init();
+    if (argc == 4)
+        installer.setExtractThreads(std::atoi(argv[3]));
     int rc = 1;
     QObject::connect(&installer, &OrbInstaller::sigExtractGameFinished, &app, [&] {
         const OrbExtractReport report = installer.lastExtractReport();

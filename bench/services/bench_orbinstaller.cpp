@@ -1,13 +1,15 @@
 // Extraction speed and memory of OrbInstaller next to unzip and bsdtar.
 //
-//   bench_orbinstaller [--entries N] [--mb M] [--runs R] [--workdir DIR] [--keep]
+//   bench_orbinstaller [--entries N] [--mb M] [--runs R] [--threads T] [--workdir DIR] [--keep]
 //
 // Builds one ZIP of about M MiB in N entries (game-package like: mostly
 // incompressible data, some text, a few large entries) with QuaZip, then
 // extracts it with each tool as a separate child process, measuring wall time,
 // CPU time and peak RSS of that process alone. The installer is run by this
 // small program of its own (bench_orbinstaller_extract), so all three are
-// measured alike, through bench_rusage.
+// measured alike, through bench_rusage. The installer runs twice per round:
+// with one inflating thread and with its default (one per core). The order of
+// the tools alternates from round to round; medians, min and max are reported.
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -35,7 +37,8 @@ namespace {
 struct Options {
     int entries = 2000;
     qint64 megabytes = 500;
-    int runs = 1;
+    int runs = 5;
+    int threads = 0; // installer's default
     QString workdir;
     bool keep = false;
 };
@@ -178,12 +181,14 @@ int main(int argc, char** argv)
             opt.megabytes = std::atoll(next());
         else if (a == "--runs")
             opt.runs = std::max(1, std::atoi(next()));
+        else if (a == "--threads")
+            opt.threads = std::max(0, std::atoi(next()));
         else if (a == "--workdir")
             opt.workdir = QString::fromLocal8Bit(next());
         else if (a == "--keep")
             opt.keep = true;
         else {
-            std::fprintf(stderr, "usage: %s [--entries N] [--mb M] [--runs R] [--workdir DIR] [--keep]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--entries N] [--mb M] [--runs R] [--threads T] [--workdir DIR] [--keep]\n", argv[0]);
             return 2;
         }
     }
@@ -235,14 +240,19 @@ int main(int argc, char** argv)
         std::vector<Measure> runs;
         Tree tree;
     };
+    const std::string parallel = std::to_string(opt.threads);
     std::vector<Tool> tools = {
-        {"OrbInstaller", [extractor](const std::string& a, const std::string& d) { return std::vector<std::string>{extractor, a, d}; }, {}, {}},
+        {"OrbInstaller x1", [extractor](const std::string& a, const std::string& d) { return std::vector<std::string>{extractor, a, d, "1"}; }, {}, {}},
+        {"OrbInstaller", [extractor, parallel](const std::string& a, const std::string& d) { return std::vector<std::string>{extractor, a, d, parallel}; }, {}, {}},
         {"unzip -q", [](const std::string& a, const std::string& d) { return std::vector<std::string>{"unzip", "-q", a, "-d", d}; }, {}, {}},
         {"bsdtar -xf", [](const std::string& a, const std::string& d) { return std::vector<std::string>{"bsdtar", "-xf", a, "-C", d}; }, {}, {}},
     };
+    const size_t reference = 3; // bsdtar
 
     for (int run = 0; run < opt.runs; ++run) {
-        for (Tool& tool : tools) {
+        // Forward in even rounds, backward in odd ones: no tool always follows the same one.
+        for (size_t k = 0; k < tools.size(); ++k) {
+            Tool& tool = tools[run % 2 == 0 ? k : tools.size() - 1 - k];
             const QString dest = tmp.filePath("out");
             QDir(dest).removeRecursively();
             QDir().mkpath(dest);
@@ -259,32 +269,48 @@ int main(int argc, char** argv)
     const Measure baseline =
         measure(rusage, resultFile, {extractor, tiny.toStdString(), tmp.filePath("out").toStdString()});
 
-    // Best of the runs: the least disturbed by the other work on the machine.
-    auto best = [](const std::vector<Measure>& runs) {
-        Measure b = runs.front();
-        for (const Measure& m : runs) {
-            if (m.wall < b.wall)
-                b = m;
-        }
-        return b;
+    auto medianOf = [](const std::vector<Measure>& runs, double Measure::*field) {
+        std::vector<double> v;
+        for (const Measure& m : runs)
+            v.push_back(m.*field);
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
     };
-    const Measure ref = best(tools[2].runs);
-    std::printf("\n%-14s %9s %9s %10s %8s %8s %8s %7s %10s\n", "tool", "wall s", "cpu s", "peak MiB", "wall x", "cpu x",
-                "rss x", "files", "MiB out");
+    auto extreme = [](const std::vector<Measure>& runs, bool max) {
+        double r = runs.front().wall;
+        for (const Measure& m : runs)
+            r = max ? std::max(r, m.wall) : std::min(r, m.wall);
+        return r;
+    };
+    const double refWall = medianOf(tools[reference].runs, &Measure::wall);
+    const double refCpu = medianOf(tools[reference].runs, &Measure::cpu);
+    const double refRss = medianOf(tools[reference].runs, &Measure::rssMb);
+    std::printf("\n%-16s %8s %7s %7s %8s %9s %7s %7s %6s %7s %9s\n", "tool", "wall s", "min", "max", "cpu s",
+                "peak MiB", "wall x", "cpu x", "rss x", "files", "MiB out");
     bool allOk = true;
     for (const Tool& tool : tools) {
-        const Measure m = best(tool.runs);
-        allOk = allOk && m.ok;
-        std::printf("%-14s %9.2f %9.2f %10.1f %8.2f %8.2f %8.2f %7lld %10.1f%s\n", tool.name, m.wall, m.cpu, m.rssMb,
-                    m.wall / ref.wall, m.cpu / ref.cpu, m.rssMb / ref.rssMb, static_cast<long long>(tool.tree.files),
-                    double(tool.tree.bytes) / (1024.0 * 1024.0), m.ok ? "" : "  FAILED");
+        bool ok = true;
+        for (const Measure& m : tool.runs)
+            ok = ok && m.ok;
+        allOk = allOk && ok;
+        const double wall = medianOf(tool.runs, &Measure::wall);
+        const double cpu = medianOf(tool.runs, &Measure::cpu);
+        const double rss = medianOf(tool.runs, &Measure::rssMb);
+        std::printf("%-16s %8.2f %7.2f %7.2f %8.2f %9.1f %7.2f %7.2f %6.2f %7lld %9.1f%s\n", tool.name, wall,
+                    extreme(tool.runs, false), extreme(tool.runs, true), cpu, rss, wall / refWall, cpu / refCpu,
+                    rss / refRss, static_cast<long long>(tool.tree.files), double(tool.tree.bytes) / (1024.0 * 1024.0),
+                    ok ? "" : "  FAILED");
     }
-    std::printf("(ratios against bsdtar; best of %d run(s))\n", opt.runs);
+    std::printf("(medians of %d round(s), order alternating; ratios against bsdtar's medians)\n", opt.runs);
     std::printf("OrbInstaller peak RSS on a 10-entry, 10 KiB archive: %.1f MiB (flat memory: the large run "
                 "adds %.1f MiB while its largest entry is %.1f MiB)\n",
-                baseline.rssMb, best(tools[0].runs).rssMb - baseline.rssMb, double(largest) / (1024.0 * 1024.0));
-    const bool sameTree = tools[0].tree.files == tools[2].tree.files && tools[0].tree.bytes == tools[2].tree.bytes &&
-                          tools[1].tree.files == tools[2].tree.files && tools[1].tree.bytes == tools[2].tree.bytes;
+                baseline.rssMb, medianOf(tools[1].runs, &Measure::rssMb) - baseline.rssMb,
+                double(largest) / (1024.0 * 1024.0));
+    bool sameTree = true;
+    for (const Tool& tool : tools)
+        sameTree = sameTree && tool.tree.files == tools[reference].tree.files &&
+                   tool.tree.bytes == tools[reference].tree.bytes;
     if (!sameTree)
         std::printf("WARNING: the tools did not produce the same files\n");
     return allOk && sameTree ? 0 : 1;

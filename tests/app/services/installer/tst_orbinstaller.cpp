@@ -9,8 +9,12 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QStandardPaths>
+#include <QStorageInfo>
+#include <QStringEncoder>
 
 #include <memory>
+
+#include <zlib.h>
 
 namespace {
 
@@ -113,6 +117,118 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// ---- archives written byte by byte ---------------------------------------------
+
+void le16(QByteArray& b, quint32 v)
+{
+    b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+}
+void le32(QByteArray& b, quint32 v)
+{
+    le16(b, v & 0xffff);
+    le16(b, v >> 16);
+}
+
+QByteArray rawDeflate(const QByteArray& data)
+{
+    // qCompress: 4 bytes of length, a zlib header of 2 and an Adler-32 of 4 around raw deflate.
+    const QByteArray z = qCompress(data, 9);
+    return z.mid(6, z.size() - 10);
+}
+
+struct RawEntry {
+    QByteArray name;  // stored bytes, as an archiver on Windows would write them
+    QByteArray data;
+    quint16 flags = 0; // 0x0800: name is UTF-8
+    bool deflate = false;
+    quint64 declaredSize = quint64(-1); // what the directory claims; default the real size
+    qint64 crcOf = -1;                  // checksum of the first N bytes instead of all
+    QList<QByteArray> aliases = {};     // more directory entries pointing at this entry's data
+};
+
+QByteArray rawZip(const QList<RawEntry>& entries)
+{
+    QByteArray out, central;
+    int count = 0;
+    for (const RawEntry& e : entries) {
+        const QByteArray stored = e.deflate ? rawDeflate(e.data) : e.data;
+        const QByteArray checked = e.crcOf >= 0 ? e.data.left(int(e.crcOf)) : e.data;
+        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(checked.constData()), uInt(checked.size())));
+        const quint64 size = e.declaredSize == quint64(-1) ? quint64(e.data.size()) : e.declaredSize;
+        const bool zip64 = size >= 0xFFFFFFFFull;
+        const quint32 offset = quint32(out.size());
+        le32(out, 0x04034b50);
+        le16(out, 20);
+        le16(out, e.flags);
+        le16(out, e.deflate ? 8 : 0);
+        le16(out, 0);
+        le16(out, 0x21);
+        le32(out, crc);
+        le32(out, quint32(stored.size()));
+        le32(out, zip64 ? 0xFFFFFFFFu : quint32(size));
+        le16(out, quint32(e.name.size()));
+        le16(out, 0);
+        out.append(e.name).append(stored);
+        QList<QByteArray> names = {e.name};
+        names += e.aliases;
+        for (const QByteArray& name : names) {
+            le32(central, 0x02014b50);
+            le16(central, 20); // made by: MS-DOS/Windows
+            le16(central, zip64 ? 45 : 20);
+            le16(central, e.flags);
+            le16(central, e.deflate ? 8 : 0);
+            le16(central, 0);
+            le16(central, 0x21);
+            le32(central, crc);
+            le32(central, quint32(stored.size()));
+            le32(central, zip64 ? 0xFFFFFFFFu : quint32(size));
+            le16(central, quint32(name.size()));
+            le16(central, zip64 ? 12 : 0);
+            le16(central, 0);
+            le16(central, 0);
+            le16(central, 0);
+            le32(central, 0);
+            le32(central, offset);
+            central.append(name);
+            if (zip64) {
+                le16(central, 1);
+                le16(central, 8);
+                le32(central, quint32(size & 0xFFFFFFFFu));
+                le32(central, quint32(size >> 32));
+            }
+            ++count;
+        }
+    }
+    const quint32 dirOffset = quint32(out.size());
+    out.append(central);
+    le32(out, 0x06054b50);
+    le16(out, 0);
+    le16(out, 0);
+    le16(out, quint32(count));
+    le16(out, quint32(count));
+    le32(out, quint32(central.size()));
+    le32(out, dirOffset);
+    le16(out, 0);
+    return out;
+}
+
+bool writeRaw(const QString& path, const QList<RawEntry>& entries)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(rawZip(entries)) > 0;
+}
+
+QStringList treeBelow(const QString& folder)
+{
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next().mid(folder.size() + 1);
+    paths.sort();
+    return paths;
+}
+
 struct Run {
     QList<int> progress;
     QStringList captions;
@@ -132,6 +248,7 @@ QStringList skippedNames(const OrbExtractReport& report)
 } // namespace
 
 Q_DECLARE_METATYPE(ZipEntry)
+Q_DECLARE_METATYPE(RawEntry)
 
 class tst_OrbInstaller : public QObject {
     Q_OBJECT
@@ -155,7 +272,18 @@ private slots:
     void taskOutlivesDestroyedInstaller();
     void secondExtractionTakesOver();
 
+    void namesMadeOnWindows_data();
+    void namesMadeOnWindows();
+    void overlappingEntriesAreRefused();
+    void anEntryInflatingPastItsDeclaredSizeFails();
+    void declaredSizesBeyondTheFreeSpaceFail();
+    void aFailedUpdateKeepsThePreviousInstallation_data();
+    void aFailedUpdateKeepsThePreviousInstallation();
+    void parallelMatchesSerial_data();
+    void parallelMatchesSerial();
+
     void removeDirContents();
+    void removeDirContentsTakesHiddenEntriesAndDanglingLinks();
     void removeDirContentsOfMissingFolder();
     void protectedFolders_data();
     void protectedFolders();
@@ -163,7 +291,8 @@ private slots:
 
 private:
     // Runs one extraction to its end on a fresh installer.
-    Run extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type = IOrbArchieve::extractGame);
+    Run extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type = IOrbArchieve::extractGame,
+                int threads = 0, const QByteArray& codePage = {});
     QString path(const QString& rel) const { return m_tmp->filePath(rel); }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -195,11 +324,15 @@ void tst_OrbInstaller::cleanup()
     m_tmp.reset();
 }
 
-Run tst_OrbInstaller::extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type)
+Run tst_OrbInstaller::extract(const QString& archive, const QString& dest, IOrbArchieve::extractType type,
+                              int threads, const QByteArray& codePage)
 {
     Run run;
     OrbInstaller installer;
     installer.Init();
+    installer.setExtractThreads(threads);
+    if (!codePage.isEmpty())
+        installer.setLegacyCodePage(codePage);
     connect(&installer, &OrbInstaller::sigProgressValue, this, [&run](int value, const QString& caption) {
         run.progress << value;
         run.captions << caption;
@@ -415,10 +548,11 @@ void tst_OrbInstaller::hostileArchive_data()
                                                        file("ok.txt", "y")}
                                     << QString() << QStringList{"@OUT@/abs.txt", "//server/share/x"}
                                     << QStringList{"ok.txt"};
-    QTest::newRow("backslashes") << QList<ZipEntry>{file("..\\escape.txt", "x"), file("sub\\file.txt", "x"),
-                                                    file("ok.txt", "y")}
-                                 << QString() << QStringList{"..\\escape.txt", "sub\\file.txt"}
-                                 << QStringList{"ok.txt"};
+    // Backslashes are folder separators (archives made on Windows), judged after reading them so.
+    QTest::newRow("backslashes") << QList<ZipEntry>{file("..\\escape.txt", "x"), file("sub\\..\\..\\esc.txt", "x"),
+                                                    file("sub\\file.txt", "x"), file("ok.txt", "y")}
+                                 << QString() << QStringList{"..\\escape.txt", "sub\\..\\..\\esc.txt"}
+                                 << QStringList{"ok.txt", "sub/file.txt"};
     QTest::newRow("drive letters") << QList<ZipEntry>{file("C:/escape.txt", "x"), file("C:escape.txt", "x"),
                                                       file("sub/D:/x", "x"), file("ok.txt", "y")}
                                    << QString() << QStringList{"C:/escape.txt", "C:escape.txt", "sub/D:/x"}
@@ -571,8 +705,10 @@ void tst_OrbInstaller::taskOutlivesDestroyedInstaller()
     QVERIFY(progress.wait(20000));
     // Destroyed mid-run without Uninit: the task owns everything it touches and finishes on its own.
     installer.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("dest/game/after.txt")), 60000);
-    QCOMPARE(QFileInfo(path("dest/game/big/zeros.bin")).size(), qint64(256 * 1024 * 1024));
+    // Entries are written in parallel: the last one in the archive need not be the last to finish.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("dest/game/after.txt")) &&
+                                 QFileInfo(path("dest/game/big/zeros.bin")).size() == qint64(256 * 1024 * 1024),
+                             60000);
 }
 
 void tst_OrbInstaller::secondExtractionTakesOver()
@@ -602,6 +738,171 @@ void tst_OrbInstaller::secondExtractionTakesOver()
         QCOMPARE(p.at(1).toString(), QStringLiteral("启动器安装进度"));
     QCOMPARE(readFile(path("dest/backup/OrbLive.exe")), QByteArray("new"));
     installer.Uninit();
+}
+
+
+// ---- archives made elsewhere, bombs, updates -------------------------------------
+
+void tst_OrbInstaller::namesMadeOnWindows_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QByteArray>("codePage"); // empty: the default
+    QTest::addColumn<QString>("expected");
+
+    auto encoded = [](const char* codec, const QString& text) {
+        QStringEncoder encoder(codec);
+        return QByteArray(encoder(text));
+    };
+    const QString chinese = QStringLiteral("游戏/数据.txt");
+    const QString japanese = QStringLiteral("ゲーム/データ.txt");
+    QTest::newRow("GBK without the UTF-8 flag") << encoded("GBK", chinese) << 0 << QByteArray() << chinese;
+    QTest::newRow("GBK with backslashes") << encoded("GBK", QStringLiteral("游戏\\存档\\数据.txt")) << 0 << QByteArray()
+                                          << QStringLiteral("游戏/存档/数据.txt");
+    QTest::newRow("UTF-8 without the flag") << japanese.toUtf8() << 0 << QByteArray() << japanese;
+    QTest::newRow("UTF-8 with the flag") << chinese.toUtf8() << 0x0800 << QByteArray() << chinese;
+    QTest::newRow("configured Shift_JIS") << encoded("Shift_JIS", japanese) << 0 << QByteArray("Shift_JIS")
+                                          << japanese;
+    QTest::newRow("neither: CP437") << QByteArray("caf\x82.txt") << 0 << QByteArray() << QStringLiteral("café.txt");
+    QTest::newRow("backslash separators") << QByteArray("game\\bin\\data.txt") << 0 << QByteArray()
+                                          << QStringLiteral("game/bin/data.txt");
+}
+
+void tst_OrbInstaller::namesMadeOnWindows()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, flags);
+    QFETCH(QByteArray, codePage);
+    QFETCH(QString, expected);
+    RawEntry entry{stored, "content", quint16(flags)};
+    QVERIFY(writeRaw(path("w.zip"), {entry, RawEntry{"plain.txt", "p"}}));
+    const Run run = extract(path("w.zip"), path("dest"), IOrbArchieve::extractGame, 0, codePage);
+    QCOMPARE(run.report.outcome, OrbExtractReport::Complete);
+    QCOMPARE(readFile(path("dest/") + expected), QByteArray("content"));
+    QCOMPARE(treeBelow(path("dest")).size(), expected.count('/') + 2);
+}
+
+void tst_OrbInstaller::overlappingEntriesAreRefused()
+{
+    // A few KiB that name one compressed MiB a hundred times over.
+    RawEntry bomb{"a.bin", QByteArray(1024 * 1024, '\0'), 0, true};
+    for (int i = 0; i < 100; ++i)
+        bomb.aliases << QByteArray("copy") + QByteArray::number(i) + ".bin";
+    QVERIFY(writeRaw(path("bomb.zip"), {RawEntry{"first.txt", "1"}, bomb}));
+    QVERIFY(QFileInfo(path("bomb.zip")).size() < 16 * 1024);
+    const Run run = extract(path("bomb.zip"), path("dest/game"));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    QVERIFY2(run.report.error.contains("overlap"), qPrintable(run.report.error));
+    QVERIFY(!QFileInfo::exists(path("dest/game")));
+    QVERIFY(run.progress.isEmpty());
+}
+
+void tst_OrbInstaller::anEntryInflatingPastItsDeclaredSizeFails()
+{
+    // The directory claims 1000 bytes (with their checksum); the stream inflates to a MiB.
+    RawEntry liar{"big.bin", QByteArray(1024 * 1024, '\0'), 0, true, 1000, 1000};
+    QVERIFY(writeRaw(path("liar.zip"), {RawEntry{"first.txt", "1"}, liar}));
+    const Run run = extract(path("liar.zip"), path("dest/game"));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    QCOMPARE(run.report.failedEntry, QString("big.bin"));
+    QVERIFY(!QFileInfo::exists(path("dest/game")));
+}
+
+void tst_OrbInstaller::declaredSizesBeyondTheFreeSpaceFail()
+{
+    const qint64 free = QStorageInfo(path("dest")).bytesAvailable();
+    QVERIFY(free > 0);
+    RawEntry huge{"huge.bin", "tiny", 0, false, quint64(free) + (quint64(1) << 40)};
+    QVERIFY(writeRaw(path("huge.zip"), {RawEntry{"first.txt", "1"}, huge}));
+    const Run run = extract(path("huge.zip"), path("dest/game"));
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    QVERIFY2(run.report.error.contains("free space"), qPrintable(run.report.error));
+    QVERIFY(!QFileInfo::exists(path("dest/game")));
+}
+
+void tst_OrbInstaller::aFailedUpdateKeepsThePreviousInstallation_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one thread") << 1;
+    QTest::newRow("four threads") << 4;
+}
+
+void tst_OrbInstaller::aFailedUpdateKeepsThePreviousInstallation()
+{
+    QFETCH(int, threads);
+    QVERIFY(writeZip(path("v1.zip"), {file("data.txt", "old data"), file("lib/libgame.so.1", "v1"),
+                                      lnkEntry("lib/libgame.so", "libgame.so.1"), lnkEntry("lib/old.so", "gone.so"),
+                                      file("keep.txt", "k")}));
+    QCOMPARE(extract(path("v1.zip"), path("dest"), IOrbArchieve::extractGame, threads).report.outcome,
+             OrbExtractReport::Complete);
+    const QMap<QString, QString> before = snapshot(path("dest"));
+
+    ZipEntry bad = file("zz/bad.bin", "GOODDATA-GOODDATA");
+    bad.stored = true;
+    QList<ZipEntry> v2 = {file("data.txt", "new data"), file("lib/libgame.so.2", "v2"),
+                          lnkEntry("lib/libgame.so", "libgame.so.2"), lnkEntry("lib/old.so", "libgame.so.2")};
+    for (int i = 0; i < 20; ++i)
+        v2 << file(QString("extra/%1.txt").arg(i), QByteArray(50000, char('a' + i % 26)));
+    v2 << bad;
+    QVERIFY(writeZip(path("v2.zip"), v2));
+    {
+        QFile f(path("v2.zip"));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        bytes.replace("GOODDATA-GOODDATA", "GOODDATA-BADDATA!");
+        f.seek(0);
+        f.write(bytes);
+    }
+    const Run failed = extract(path("v2.zip"), path("dest"), IOrbArchieve::extractGame, threads);
+    QCOMPARE(failed.report.outcome, OrbExtractReport::Failed);
+    QCOMPARE(failed.report.failedEntry, QString("zz/bad.bin"));
+    // Exactly the old installation: replaced files and links back, nothing new, no backups.
+    QCOMPARE(snapshot(path("dest")), before);
+
+    // The same update without the damaged entry succeeds and leaves no backups either.
+    v2.removeLast();
+    QVERIFY(writeZip(path("v2.zip"), v2));
+    const Run ok = extract(path("v2.zip"), path("dest"), IOrbArchieve::extractGame, threads);
+    QCOMPARE(ok.report.outcome, OrbExtractReport::Complete);
+    QCOMPARE(readFile(path("dest/data.txt")), QByteArray("new data"));
+    QCOMPARE(readFile(path("dest/lib/libgame.so")), QByteArray("v2"));
+    QCOMPARE(readFile(path("dest/keep.txt")), QByteArray("k"));
+    QVERIFY(QDir(path("dest")).entryList({".orb-replaced-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+}
+
+void tst_OrbInstaller::parallelMatchesSerial_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one thread") << 1;
+    QTest::newRow("two threads") << 2;
+    QTest::newRow("eight threads") << 8;
+}
+
+void tst_OrbInstaller::parallelMatchesSerial()
+{
+    QFETCH(int, threads);
+    QList<ZipEntry> entries;
+    for (int i = 0; i < 60; ++i) {
+        if (i % 10 == 0)
+            entries << dir(QString("d%1/").arg(i), 0755);
+        QByteArray data(1000 + i * 977, char('A' + i % 26));
+        ZipEntry e = file(QString("d%1/f%2.bin").arg(i / 10 * 10).arg(i), data, 0640);
+        e.stored = i % 3 == 0;
+        entries << e;
+    }
+    QVERIFY(writeZip(path("p.zip"), entries));
+    const Run run = extract(path("p.zip"), path("dest"), IOrbArchieve::extractGame, threads);
+    QCOMPARE(run.report.outcome, OrbExtractReport::Complete);
+    QCOMPARE(run.report.extractedCount, entries.size());
+    QCOMPARE(run.progress.last(), 100);
+    for (int i = 1; i < run.progress.size(); ++i)
+        QVERIFY(run.progress.at(i) > run.progress.at(i - 1));
+    for (const ZipEntry& e : entries) {
+        if (!e.name.endsWith('/')) {
+            QCOMPARE(readFile(path("dest/") + e.name), e.data);
+            QCOMPARE(modeOf(path("dest/") + e.name), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        }
+    }
 }
 
 // ---- folder emptying ---------------------------------------------------------
@@ -646,6 +947,25 @@ void tst_OrbInstaller::removeDirContents()
         QString("Removed shortcut: \"%1/filelink\"").arg(d),
     };
     QCOMPARE(g_messages, expected);
+}
+
+void tst_OrbInstaller::removeDirContentsTakesHiddenEntriesAndDanglingLinks()
+{
+    const QString d = path("dest");
+    QVERIFY(QDir().mkpath(d + "/.cache/inner"));
+    QVERIFY(QDir().mkpath(d + "/visible"));
+    for (const QString& f : {d + "/.hidden", d + "/.cache/inner/.x", d + "/visible/.y", d + "/plain"}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(d + "/gone", d + "/dangling"));
+    QVERIFY(QFile::link(path("outside"), d + "/.hiddenlink"));
+    const QMap<QString, QString> outside = snapshot(path("outside"));
+    OrbInstaller installer;
+    QVERIFY(installer.removeDirContents(d));
+    QVERIFY(QFileInfo(d).isDir());
+    QCOMPARE(treeBelow(d), QStringList());
+    QCOMPARE(snapshot(path("outside")), outside);
 }
 
 void tst_OrbInstaller::removeDirContentsOfMissingFolder()

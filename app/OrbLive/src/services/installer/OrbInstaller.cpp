@@ -5,6 +5,7 @@
 #include "core/OrbLog.h"
 
 #include <quazip/quazip.h>
+#include <quazip/quazipfileinfo.h>
 
 #include <QDebug>
 #include <QDir>
@@ -115,12 +116,39 @@ bool OrbInstaller::extractEntry(QuaZip* zip, const QString& fileName, const QStr
     const bool isDir = destPath.endsWith(QLatin1Char('/'));
     const QString clean = QDir::cleanPath(QDir(QDir::cleanPath(destPath)).absolutePath());
     OrbZip::EntrySink sink(QFileInfo(clean).path());
-    OrbZip::Rollback created;
-    const OrbZip::EntryResult result =
-        sink.extractCurrent(zip, isDir ? clean + QLatin1Char('/') : clean, &created, {});
+    QuaZipFileInfo64 info;
+    if (!zip->getCurrentFileInfo(&info))
+        return false;
+    OrbZip::EntryMeta meta;
+    meta.permissions = info.getPermissions();
+    meta.isLink = info.isSymbolicLink();
+    meta.method = info.method;
+    meta.flags = info.flags;
+    meta.crc = info.crc;
+    meta.compressedSize = info.compressedSize;
+    meta.uncompressedSize = info.uncompressedSize;
+    OrbZip::Rollback changes;
+    OrbZip::PendingFile file;
+    OrbZip::EntryResult result = sink.prepare(zip, meta, isDir ? clean + QLatin1Char('/') : clean, &changes, &file);
+    if (result.status == OrbZip::EntryStatus::Pending)
+        result = OrbZip::writeFile(zip, file, {});
+    if (result.status == OrbZip::EntryStatus::Failed)
+        changes.undo(); // puts back what the entry would have replaced
+    else if (!sink.asideFolder().isEmpty())
+        QDir(sink.asideFolder()).removeRecursively();
     if (result.status != OrbZip::EntryStatus::Written)
         qDebug() << "Entry not extracted:" << destPath << result.reason;
     return result.status == OrbZip::EntryStatus::Written;
+}
+
+void OrbInstaller::setExtractThreads(int threads)
+{
+    m_threads = threads;
+}
+
+void OrbInstaller::setLegacyCodePage(const QByteArray& codePage)
+{
+    m_legacyCodePage = codePage;
 }
 
 void OrbInstaller::extractDir(const QString& archivePath, const QString& destDir, IOrbArchieve::extractType type)
@@ -141,8 +169,13 @@ void OrbInstaller::extractDir(const QString& archivePath, const QString& destDir
     // The task holds the job and the cancellation flag, never the installer.
     std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     const int runType = type;
-    m_future = QtConcurrent::run(QThreadPool::globalInstance(), [job, cancelled, archivePath, destDir, runType]() {
+    const int threads = m_threads;
+    const QByteArray codePage = m_legacyCodePage;
+    m_future = QtConcurrent::run(QThreadPool::globalInstance(), [job, cancelled, archivePath, destDir, runType,
+                                                                 threads, codePage]() {
         OrbZip::Hooks hooks;
+        hooks.threads = threads;
+        hooks.legacyCodePage = codePage;
         hooks.progress = [&job](int value) { job->channel.setProgressValue(value); };
         hooks.cancelled = [&cancelled] {
             return cancelled->load() || QThread::currentThread()->isInterruptionRequested();
@@ -251,8 +284,10 @@ bool OrbInstaller::removeDirContents(const QString& path)
         return false;
     }
 
-    const QFileInfoList entries = QDir(path).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
-                                                           QDir::DirsFirst | QDir::Name);
+    // Hidden and system entries too: dangling links (and on Windows the shortcut
+    // files extraction creates) are only listed as "system" entries.
+    const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const QFileInfoList entries = QDir(path).entryInfoList(everything, QDir::DirsFirst | QDir::Name);
     for (const QFileInfo& entry : entries) {
         const QString entryPath = entry.absoluteFilePath();
         if (isLinkEntry(entry)) {
@@ -264,7 +299,7 @@ bool OrbInstaller::removeDirContents(const QString& path)
                 return false;
             }
             qDebug() << "Removed shortcut:" << entryPath;
-        } else if (entry.isDir()) {
+        } else if (entry.isDir() && !entry.isSymLink()) {
             if (!removeDirContents(entryPath))
                 return false;
             if (!QDir().rmdir(entryPath)) {
@@ -279,6 +314,11 @@ bool OrbInstaller::removeDirContents(const QString& path)
             }
             qDebug() << "Removed file:" << entryPath;
         }
+    }
+    // Whatever is still there (created meanwhile, or not removable) means the folder is not empty.
+    if (!QDir(path).isEmpty(everything)) {
+        qDebug() << "Entries remain in:" << path;
+        return false;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 
@@ -27,6 +28,12 @@ public:
     void extractDir(const QString& archivePath, const QString& destDir, IOrbArchieve::extractType type) override;
     bool removeDirContents(const QString& path) override;
     OrbExtractReport lastExtractReport() const override;
+
+    // Threads that inflate file entries of one extraction (0: one per core).
+    void setExtractThreads(int threads);
+    // Code page of entry names stored without the UTF-8 flag that are not valid
+    // UTF-8 (archives made on Windows); CP437 when the name does not fit it.
+    void setLegacyCodePage(const QByteArray& codePage);
 
     // True for folders that must never be emptied: the filesystem root, the
     // user's home and documents folders, and any folder containing one of them.
@@ -54,4 +61,6 @@ private:
     std::shared_ptr<Job> m_job;            // the run the watcher observes
     QList<QFuture<QList<QString>>> m_tasks; // every run not known to have ended
     OrbExtractReport m_lastReport;
+    int m_threads = 0;
+    QByteArray m_legacyCodePage = "GBK";
 };
