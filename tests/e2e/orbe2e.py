@@ -33,6 +33,7 @@ LAYOUT_W, LAYOUT_H = 1350.0, 760.0
 ACTIVE = (0x6D, 0x5B, 0xF5)        # main button ready
 BUSY = (0xC3, 0xC0, 0xD1)          # main button busy / disabled
 DIALOG_CONFIRM = (0x84, 0x6B, 0xF0)
+DIALOG_CONFIRM_HOVER = (0x6A, 0x4A, 0xCD)
 WHITE = (255, 255, 255)
 PANEL_DARK = (0x22, 0x21, 0x24)    # download panel
 
@@ -500,8 +501,11 @@ class Session:
     # ---- common steps -------------------------------------------------------
 
     def dialog_shown(self, two_buttons=True):
-        return near(self.mean(DIALOG_PANEL_PATCH), WHITE, 8) and near(
-            self.mean(DIALOG_CONFIRM_PATCH if two_buttons else DIALOG_SINGLE_PATCH), DIALOG_CONFIRM, 30)
+        if not near(self.mean(DIALOG_PANEL_PATCH), WHITE, 8):
+            return False
+        button = self.mean(DIALOG_CONFIRM_PATCH if two_buttons else DIALOG_SINGLE_PATCH)
+        # Plain or hovered (the pointer may still rest where the last click was).
+        return near(button, DIALOG_CONFIRM, 20) or near(button, DIALOG_CONFIRM_HOVER, 20)
 
     def wait_dialog(self, what, two_buttons=True, timeout=30):
         wait_for("the dialog " + what, lambda: self.dialog_shown(two_buttons), timeout)
