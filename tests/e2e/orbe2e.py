@@ -279,7 +279,7 @@ class Session:
     def game_package(self):
         return os.path.join(self.www, os.path.basename(self.served_settings()["Basic"]["GamePackageUrl"]))
 
-    def pad_game_package(self, megabytes):
+    def pad_game_package(self, megabytes, small_files=0):
         """Makes the served game package bigger (an incompressible data file) and
         declares its new size and hash, so a throttled download lasts."""
         path = self.game_package()
@@ -289,6 +289,10 @@ class Session:
                 dst.writestr(info, src.read(info))
             dst.writestr(zipfile.ZipInfo("data/padding.bin", date_time=(2024, 1, 1, 0, 0, 0)),
                          os.urandom(megabytes << 20), compress_type=zipfile.ZIP_STORED)
+            # Many small entries make the unpacking take a visible while.
+            for i in range(small_files):
+                dst.writestr(zipfile.ZipInfo("data/pad/%05d.bin" % i, date_time=(2024, 1, 1, 0, 0, 0)),
+                             os.urandom(1024), compress_type=zipfile.ZIP_STORED)
         os.replace(padded, path)
         size = os.path.getsize(path)
         self.edit_served_settings("Basic", "GamePackageSize", str(size))
