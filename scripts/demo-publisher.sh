@@ -2,6 +2,8 @@
 # Serves the demo publisher on loopback with Debian's nginx.
 #   demo-publisher.sh start BUILD_DIR RUN_DIR   prints the publisher's base URL
 #   demo-publisher.sh stop RUN_DIR
+# ORB_DEMO_RATE (optional, nginx limit_rate syntax such as 200k) slows the
+# packages down, so that a download lasts long enough to be paused.
 # The server copy of the game settings is written with the chosen port and the
 # sizes and hashes of the packages that the build produced.
 set -euo pipefail
@@ -44,6 +46,12 @@ if [ "${ORB_DEMO_UNSIGNED:-0}" != 1 ]; then
     --serial "$(date +%s)" --days 30 >/dev/null
 fi
 
+rate_rule=""
+if [ -n "${ORB_DEMO_RATE:-}" ]; then
+  [[ "$ORB_DEMO_RATE" =~ ^[0-9]+[kKmM]?$ ]] || { echo "ORB_DEMO_RATE must look like 200k" >&2; exit 1; }
+  rate_rule="location ~ \\.zip\$ { limit_rate $ORB_DEMO_RATE; }"
+fi
+
 cat > "$run/nginx/nginx.conf" <<CONF
 worker_processes 1;
 pid $run/nginx/nginx.pid;
@@ -61,6 +69,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $run/www;
+    $rate_rule
   }
 }
 CONF

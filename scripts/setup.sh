@@ -14,7 +14,7 @@ PKGS=(
   libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libquazip1-qt6-dev libobs-dev libssl-dev openssl
   nginx-light tinyproxy microsocks curl unzip libarchive-tools
-  xvfb xauth fonts-noto-cjk python3
+  xvfb xauth fonts-noto-cjk python3 xdotool imagemagick x11-utils
   nodejs
 )
 

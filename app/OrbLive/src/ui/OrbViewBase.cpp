@@ -1,8 +1,34 @@
 #include "OrbViewBase.h"
 
+#include "core/OrbLog.h"
+
+#include <QDateTime>
 #include <QDebug>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// One log line when the window's first frame reaches the screen: the time is
+// taken on the render thread as the frame is swapped, the line is written on
+// the GUI thread. Start-up measurements read it.
+void noteFirstFrame(QObject* context, QQuickWindow* window)
+{
+    auto seen = std::make_shared<std::atomic_bool>(false);
+    QObject::connect(window, &QQuickWindow::frameSwapped, context, [context, seen]() {
+        if (seen->exchange(true))
+            return;
+        const qint64 at = QDateTime::currentMSecsSinceEpoch();
+        QMetaObject::invokeMethod(context, [at]() {
+            ORB_LOG(OrbLogInfo, "first frame shown at %lld ms since the epoch", static_cast<long long>(at));
+        }, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
+}
+
+} // namespace
 
 OrbViewBase::OrbViewBase()
 {
@@ -34,6 +60,8 @@ bool OrbViewBase::loadScene(const QUrl& url)
     if (roots.isEmpty())
         return false;
     m_rootWindow = qobject_cast<QQuickWindow*>(roots.first());
+    if (m_rootWindow)
+        noteFirstFrame(this, m_rootWindow);
     return true;
 }
 

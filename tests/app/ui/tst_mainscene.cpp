@@ -1,0 +1,120 @@
+// The real scene over the real view bridge and model: main.qml loaded as the
+// program loads it, checked for the bindings it makes while it loads.
+#include "OrbTestFiles.h"
+#include "OrbTestLog.h"
+#include "core/ComponentRegister.h"
+#include "core/ComponentRegistry.h"
+#include "model/OrbModel.h"
+#include "ui/OrbViewLauncher.h"
+
+#include <QApplication>
+#include <QQuickWindow>
+#include <QtTest>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <memory>
+
+using orbtest::writeFile;
+
+class tst_MainScene : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ComponentRegister> m_registry;
+    IOrbModel* m_model = nullptr;
+
+    void setFlag(const char* key, bool value) { m_model->SetBool(OrbConfig::AppConfig, "valdane", key, value); }
+
+    static QString text(QQuickWindow* window, const char* name)
+    {
+        QObject* item = window->findChild<QObject*>(QString::fromLatin1(name));
+        return item ? item->property("text").toString() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+    }
+    static bool shown(QQuickWindow* window, const char* name)
+    {
+        QObject* item = window->findChild<QObject*>(QString::fromLatin1(name));
+        return item && item->property("visible").toBool();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString config = QCoreApplication::applicationDirPath() + "/config";
+        QDir(config).removeRecursively();
+        QVERIFY(QDir().mkpath(config));
+        // The page address is a closed loopback port: nothing leaves the machine.
+        writeFile(config + "/game_settings.ini",
+                  "[launcher]\nVersion=1.0.2\nGameSettingsUrl=http://127.0.0.1:9/game_settings.ini\n"
+                  "[Basic]\nGameName=valdane\nGameNickName=Valdane\nVersion=1.0.0\nGameSize=1GB\n"
+                  "WebPageUrl=http://127.0.0.1:9/index.html\nIsOpenMoreGames=false\n");
+        m_registry = std::make_unique<ComponentRegister>();
+        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
+        m_registry->Register<OrbModel>("OrbModel");
+        m_registry->InitAll();
+        m_model = GetComponent<IOrbModel>("OrbModel");
+        QVERIFY(m_model);
+    }
+
+    void cleanupTestCase() { m_registry.reset(); }
+
+    void startBindings_data()
+    {
+        QTest::addColumn<bool>("downloadFinished");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("first start") << false << false << QString() << QStringLiteral("下载游戏");
+        QTest::newRow("downloaded") << true << false << QStringLiteral("1.0.3") << QStringLiteral("安装游戏");
+        QTest::newRow("installed") << true << true << QStringLiteral("2.0") << QStringLiteral("开始游戏");
+    }
+
+    // The stage caption, the version label, the title and size, and the update
+    // check requested while the document loads.
+    void startBindings()
+    {
+        QFETCH(bool, downloadFinished);
+        QFETCH(bool, installed);
+        QFETCH(QString, version);
+        QFETCH(QString, caption);
+        setFlag("IsDownloadStart", downloadFinished);
+        setFlag("IsDownloadFinish", downloadFinished);
+        setFlag("IsInstallGmae", installed);
+        if (!version.isEmpty())
+            m_model->SetString(OrbConfig::AppConfig, "valdane", "Version", version.toUtf8().constData());
+        const QString shownVersion =
+            QString::fromStdString(m_model->GetStringValue(OrbConfig::AppConfig, "valdane", "Version"));
+        QVERIFY(!shownVersion.isEmpty());
+
+        OrbViewLauncher view;
+        QSignalSpy check(&view, &OrbViewLauncher::sigUpdateCheckStart);
+        QVERIFY(view.prepare());
+        QVERIFY(view.registerContext());
+        QVERIFY(view.loadScene(QUrl(QStringLiteral("qrc:/qml/main.qml"))));
+        // Requested during the load itself, once.
+        QCOMPARE(check.size(), 1);
+        QQuickWindow* window = view.rootWindow();
+        QVERIFY(window);
+
+        QCOMPARE(text(window, "launcherButtonText"), caption);
+        QCOMPARE(text(window, "versionNameText"), QStringLiteral("V") + shownVersion);
+        QCOMPARE(text(window, "updateCheckButtonText"), QStringLiteral("版本检测中..."));
+        QVERIFY(shown(window, "updateCheckBtn"));
+        QVERIFY(!shown(window, "launcherBtn"));
+        QCOMPARE(window->title(), QStringLiteral("Valdane"));
+        const qreal ratio = view.GetDevicePixelRatio();
+        QCOMPARE(window->width(), qRound(1350 / ratio));
+        QCOMPARE(window->height(), qRound(760 / ratio));
+        QVERIFY(window->isVisible());
+        QCOMPARE(check.size(), 1);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // As the program does: WebEngine first, then a widgets application (tray icon, folder dialog).
+    QtWebEngineQuick::initialize();
+    QApplication app(argc, argv);
+    tst_MainScene test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainscene.moc"

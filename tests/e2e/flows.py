@@ -1,0 +1,310 @@
+#!/usr/bin/env python3
+"""The launcher's end-to-end flows, one per CTest entry: flows.py <flow>.
+
+  first_start   check, "not now", folder, download with pause and resume,
+                install, play, close all, quit through the confirmation
+  offline       publisher down: the check ends with a tip, the installed game plays
+  self_update   "更新启动器": the updater replaces the program, the new one starts
+                with version 1.0.3 and no further update is offered
+  bad_package   the served hash does not match: nothing installed, the player is
+                told, the launcher stays usable
+"""
+
+import os
+import stat
+import sys
+import time
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from orbe2e import (ACTIVE, BUSY, CHOOSER_CHANGE, CHOOSER_CONFIRM, CHOOSER_BLANK, CHOOSER_CONFIRM_PATCH, CHOOSER_PANEL_PATCH,
+                    CLOSE_ALL, DIALOG_CANCEL, DIALOG_CONFIRM_BTN, DIALOG_SINGLE, DOWNLOAD_PANEL_PATCH,
+                    DOWNLOAD_PAUSE, MAIN_BUTTON, PANEL_DARK, SIDE_BUTTONS_REGION, WHITE, E2EFailure, Session,
+                    check, log, near, sha256, truthy, wait_for)
+
+def wait_check_with_hint(s):
+    """A fresh start against the demo publisher: the hint dialog ends the check."""
+    s.wait_launcher_window()
+    s.wait_dialog("launcher update hint")
+    check(s.log_count("GameSetting Download Finish") == 1, "the server settings were fetched once")
+
+
+def dismiss_hint(s):
+    s.click(DIALOG_CANCEL, "暂不更新")
+    s.wait_no_dialog("launcher update hint")
+    s.wait_main_button("active")
+    check(s.main_button() == "active", "Ready: the main button is active after \"not now\"")
+
+
+def choose_folder(s, folder):
+    """Main button -> chooser; "更改" opens the folder dialog, the folder is typed in."""
+    s.click(MAIN_BUTTON, "下载游戏")
+    s.wait_colour("the folder chooser", CHOOSER_PANEL_PATCH, WHITE, tolerance=8)
+    before = set(s.all_windows())
+    s.click(CHOOSER_CHANGE, "更改")
+    dialog = wait_for("the folder dialog", lambda: [w for w in s.all_windows() if w not in before
+                                                   and w != s.wid], 20)[0]
+    log("folder dialog 0x%x (%s)" % (dialog, s.x("xdotool", "getwindowname", str(dialog)).strip()))
+    s.x("xdotool", "windowactivate", "--sync", str(dialog), check=False)
+    s.x("xdotool", "windowfocus", "--sync", str(dialog), check=False)
+    time.sleep(0.5)
+    # The dialog's file name field has the focus: select what it holds, type the folder.
+    s.keys("ctrl+a")
+    s.type_text(folder)
+    time.sleep(0.3)
+    s.keys("Return")
+    wait_for("the folder dialog to close", lambda: dialog not in s.all_windows(), 20)
+    s.focus()
+    # Without a window manager the first press after the modal dialog is lost:
+    # spend it on an empty spot of the chooser's panel.
+    s.click(CHOOSER_BLANK, "the chooser panel")
+    s.wait_colour("the chooser's confirm button to turn active", CHOOSER_CONFIRM_PATCH, ACTIVE, 15)
+
+
+def start_download(s, folder):
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    s.wait_colour("the download panel", DOWNLOAD_PANEL_PATCH, PANEL_DARK, 20, tolerance=12)
+    s.wait_main_button("busy")
+    check(s.app_state("InstallDirectory") == folder, "InstallDirectory is the typed folder")
+    check(truthy(s.app_state("IsDownloadStart")), "IsDownloadStart is true")
+    check(not truthy(s.app_state("IsDownloadFinish")), "IsDownloadFinish is false while downloading")
+
+
+def package_part(s):
+    """Bytes of the game package downloaded so far (the part file or the package)."""
+    folder = s.app_state("DownLoadPath") or ""
+    total = 0
+    if os.path.isdir(folder):
+        for name in os.listdir(folder):
+            path = os.path.join(folder, name)
+            if os.path.isfile(path):
+                total = max(total, os.path.getsize(path))
+    return total
+
+
+def install_and_check(s, folder):
+    s.wait_main_button("active", 10)
+    s.click(MAIN_BUTTON, "安装游戏")
+    exe = os.path.join(folder, "valdane", "bin", "valdane")
+    wait_for("IsInstallGmae=true", lambda: truthy(s.app_state("IsInstallGmae")), 60)
+    s.wait_main_button("active", 20)
+    check(os.path.isfile(exe) and os.stat(exe).st_mode & stat.S_IXUSR, "the game executable is installed and runnable")
+    check(os.path.isfile(os.path.join(folder, "valdane", "data", "readme.html")), "the game's data file is installed")
+    downloads = s.app_state("DownLoadPath")
+    check(os.path.isdir(downloads) and not os.listdir(downloads), "the download folder is emptied, the folder kept")
+    return exe
+
+
+def play_and_close_all(s):
+    s.click(MAIN_BUTTON, "开始游戏")
+    games = wait_for("the game window", s.game_windows, 30)
+    check(len(games) == 1, "one game window \"valdane\" is shown")
+    # The game opens over the launcher: move it aside as a player would.
+    s.x("xdotool", "windowmove", str(games[0]), "1352", "0")
+    s.wait_main_button("busy", 10)
+    check(s.log_count("Start Play Game") >= 1, "the log records the start")
+    # Several clients are allowed in the demo: the side buttons appear next to the main button.
+    side = s.grab(SIDE_BUTTONS_REGION)
+    check(s.difference(side, BACKDROP[0]) > 8, "the side buttons are shown while the game runs")
+    s.click(CLOSE_ALL, "一键关闭游戏")
+    s.wait_dialog("close all games")
+    s.click(DIALOG_CONFIRM_BTN, "确认")
+    wait_for("the game window to go", lambda: not s.game_windows(), 20)
+    s.wait_main_button("active", 15)
+    check(s.log_count("All games closed.") == 1, "the log records the close")
+    wait_for("the side buttons to go", lambda: s.difference(s.grab(SIDE_BUTTONS_REGION), BACKDROP[0]) < 4, 10)
+
+
+BACKDROP = [None]
+
+
+def first_start(s):
+    s.start_publisher(rate="120k")
+    size = s.pad_game_package(2)
+    log("game package %d bytes, throttled" % size)
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    BACKDROP[0] = s.grab(SIDE_BUTTONS_REGION)
+    check(not s.game_windows(), "no game runs yet")
+
+    folder = os.path.join(s.games, "MyGames")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    start_download(s, folder)
+
+    # Pause once, resume once.
+    wait_for("some bytes of the package", lambda: package_part(s) > 0, 20)
+    time.sleep(1.0)
+    s.click(DOWNLOAD_PAUSE, "pause")
+    wait_for("the pause request in the log", lambda: s.log_count("onSigSetDownloadStatus false") == 1, 10)
+    time.sleep(1.0)
+    held = package_part(s)
+    time.sleep(2.0)
+    check(package_part(s) == held and held < size, "paused: the package stops growing (%d of %d bytes)" % (held, size))
+    check(not truthy(s.app_state("IsDownloadFinish")), "paused: IsDownloadFinish stays false")
+    s.click(DOWNLOAD_PAUSE, "resume")
+    wait_for("the resume request in the log", lambda: s.log_count("onSigSetDownloadStatus true") == 2, 10)
+    wait_for("the package to grow again", lambda: package_part(s) > held, 20)
+
+    wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 120)
+    s.wait_not_colour("the download panel to close", DOWNLOAD_PANEL_PATCH, PANEL_DARK, 10)
+    package = os.path.join(s.app_state("DownLoadPath"), s.app_state("DownLoadGamePackage"))
+    check(os.path.isfile(package) and sha256(package) == sha256(s.game_package()),
+          "the resumed download is byte for byte the served package")
+
+    install_and_check(s, folder)
+    play_and_close_all(s)
+    s.quit_through_confirmation()
+
+
+def install_by_hand(s, folder):
+    """An earlier installation: the game unpacked into folder, the INI flags set."""
+    with zipfile.ZipFile(s.game_package()) as z:
+        for info in z.infolist():
+            target = z.extract(info, os.path.join(folder, "valdane"))
+            mode = (info.external_attr >> 16) & 0o777
+            if mode:
+                os.chmod(target, mode)
+    ini = os.path.join(s.config_home, "OrbLauncher", "config")
+    os.makedirs(ini, exist_ok=True)
+    with open(os.path.join(ini, "OrbLauncher.ini"), "w", encoding="utf-8") as f:
+        f.write("[valdane]\nInstallDirectory=%s\nDownLoadPath=%s/Orbdownload\nIsDownloadStart=true\n"
+                "IsDownloadFinish=true\nIsInstallGmae=true\n" % (folder, folder))
+    os.makedirs(os.path.join(folder, "Orbdownload"), exist_ok=True)
+
+
+def offline(s):
+    s.start_publisher()
+    folder = os.path.join(s.games, "Installed")
+    install_by_hand(s, folder)
+    s.install_launcher(overrides={("Basic", "Version"): "1.1.0"})
+    s.stop_publisher()
+    s.start_launcher()
+    s.wait_launcher_window()
+    s.wait_dialog("offline tip", two_buttons=False)
+    wait_for("the failed check in the log", lambda: "Update check failed" in s.log_text(), 10)
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("offline tip")
+    s.wait_main_button("active", 10)
+    check(s.main_button() == "active", "offline, the main button offers the installed game")
+
+    # One client only in the local settings: the launcher hides while the game runs.
+    s.click(MAIN_BUTTON, "开始游戏")
+    games = wait_for("the game window", s.game_windows, 30)
+    check(len(games) == 1, "the installed game runs offline")
+    wait_for("the launcher window to hide", lambda: s.launcher_window() is None, 10)
+    # The player closes the game: the launcher comes back, ready to play again.
+    pid = int(s.x("xdotool", "getwindowpid", str(games[0])).strip())
+    os.kill(pid, 15)
+    wait_for("the launcher window to come back", lambda: s.launcher_window() is not None, 20)
+    s.wait_main_button("active", 15)
+    check(s.main_button() == "active", "after the game ended the main button is ready again")
+    s.quit_through_confirmation()
+
+
+def self_update(s):
+    s.start_publisher()
+    s.install_launcher()
+    # Mark the copy's program so the replacement can be told apart from it.
+    program = os.path.join(s.app, "OrbLive")
+    with open(program, "ab") as f:
+        f.write(b"\0orb-e2e-old-launcher\0")
+    old_hash = sha256(program)
+    with zipfile.ZipFile(os.path.join(s.www, os.path.basename(
+            s.served_settings()["launcher"]["LauncherPackageUrl"]))) as z:
+        shipped = z.read("OrbLive")
+    first = s.start_launcher()
+    wait_check_with_hint(s)
+    s.click(DIALOG_CONFIRM_BTN, "更新启动器")
+    s.wait_no_dialog("launcher update hint")
+    s.wait_dialog("restart to finish the update", two_buttons=False, timeout=120)
+    s.click(DIALOG_SINGLE, "立即重启")
+    s.wait_exit(first, 30)
+    check(first.returncode == 0, "the old launcher quit for the updater")
+
+    updater_log = lambda: [p for p in s.log_files() if os.path.basename(p).startswith("OrbUpdate-")]
+    wait_for("the updater's log", updater_log, 20)
+    wait_for("the update to complete", lambda: "update complete" in open(updater_log()[-1]).read(), 60)
+    import hashlib
+    check(sha256(program) != old_hash and sha256(program) == hashlib.sha256(shipped).hexdigest(),
+          "the program file is the package's OrbLive")
+    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
+
+    # The updater started the new launcher; it checks again and offers nothing.
+    wait_for("the restarted launcher", s.launcher_pids, 30)
+    wait_for("a second launcher log", lambda: len(s.launcher_logs()) >= 2, 30)
+    s.wait_launcher_window()
+    wait_for("the restarted check", lambda: "GameSetting Download Finish" in s.log_text(), 30)
+    s.wait_main_button("active", 15)
+    time.sleep(1.5)
+    check(not s.dialog_shown(), "the restarted launcher offers no update")
+    restarted = s.launcher_pids()[0]
+    s.x("xdotool", "mousemove", "0", "0")
+    s.click((1308, 26), "title bar close")
+    s.wait_dialog("close confirmation")
+    s.click(DIALOG_CONFIRM_BTN, "确认")
+    wait_for("the restarted launcher to end", lambda: restarted not in s.launcher_pids(), 30)
+
+    # A start of its own: still no update offered.
+    s.start_launcher()
+    s.wait_launcher_window()
+    wait_for("the third check", lambda: len(s.launcher_logs()) >= 3 and "GameSetting Download Finish" in s.log_text(),
+             30)
+    s.wait_main_button("active", 15)
+    time.sleep(1.5)
+    check(not s.dialog_shown(), "a later start offers no update either")
+    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "the launcher version stays 1.0.3")
+    s.quit_through_confirmation()
+
+
+def bad_package(s):
+    s.start_publisher()
+    s.edit_served_settings("Basic", "GamePackageSha256", "0" * 64)
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    folder = os.path.join(s.games, "Bad")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    # The package arrives, fails its check, and the player is told.
+    told = wait_for("a verification failure tip, or the package taken as downloaded",
+                    lambda: ("tip" if s.dialog_shown(two_buttons=False) else None)
+                    or ("accepted" if truthy(s.app_state("IsDownloadFinish")) else None), 60)
+    check(told == "tip", "the player is told the package is damaged (not: accepted as downloaded)")
+    check(not truthy(s.app_state("IsDownloadFinish")), "the damaged package does not count as downloaded")
+    check(not truthy(s.app_state("IsInstallGmae")), "nothing is marked installed")
+    check(not os.path.exists(os.path.join(folder, "valdane")), "nothing was unpacked")
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("verification failure tip")
+    s.wait_main_button("active", 10)
+    # Still usable: the main button opens the chooser again.
+    s.click(MAIN_BUTTON, "下载游戏")
+    s.wait_colour("the folder chooser again", CHOOSER_PANEL_PATCH, WHITE, tolerance=8)
+    check(True, "the launcher stays usable after a damaged package")
+
+
+FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package}
+
+
+def main():
+    if len(sys.argv) != 2 or sys.argv[1] not in FLOWS:
+        sys.stderr.write("usage: flows.py {%s}\n" % ",".join(FLOWS))
+        return 2
+    name = sys.argv[1]
+    started = time.monotonic()
+    try:
+        with Session(name) as s:
+            FLOWS[name](s)
+    except E2EFailure as failure:
+        log("FAIL %s: %s" % (name, failure))
+        return 1
+    log("PASS %s in %.0f s" % (name, time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
