@@ -275,6 +275,14 @@ class Session:
             out.append(line)
         with open(path, "w", encoding="utf-8") as f:
             f.write("\n".join(out) + "\n")
+        self.sign_served_settings()
+
+    def sign_served_settings(self):
+        """The publisher signs what it serves again after every edit (next serial)."""
+        keys = os.path.join(self.build, "demo", "publisher", "keys")
+        subprocess.run([os.path.join(self.build, "tools", "bin", "orbsign"), "sign",
+                        os.path.join(keys, "publisher.key"), os.path.join(self.www, "game_settings.ini")],
+                       check=True, capture_output=True, timeout=30)
 
     def game_package(self):
         return os.path.join(self.www, os.path.basename(self.served_settings()["Basic"]["GamePackageUrl"]))
@@ -316,6 +324,9 @@ class Session:
             text = set_ini_text(text, section, key, value)
         with open(os.path.join(self.app, "config", "game_settings.ini"), "w", encoding="utf-8") as f:
             f.write(text)
+        # The launcher trusts the demo publisher's key: the flows run with signed settings.
+        shutil.copy(os.path.join(self.build, "demo", "publisher", "keys", "publisher.pub"),
+                    os.path.join(self.app, "config", "publisher.pub"))
 
     def env(self):
         env = {k: v for k, v in os.environ.items()
