@@ -2,6 +2,7 @@
 // program loads it, checked for the bindings it makes while it loads.
 #include "OrbTestFiles.h"
 #include "OrbTestLog.h"
+#include "OrbTestModel.h"
 #include "core/ComponentRegister.h"
 #include "core/ComponentRegistry.h"
 #include "model/OrbModel.h"
@@ -38,18 +39,11 @@ class tst_MainScene : public QObject {
 private slots:
     void initTestCase()
     {
-        const QString config = QCoreApplication::applicationDirPath() + "/config";
-        QDir(config).removeRecursively();
-        QVERIFY(QDir().mkpath(config));
         // The page address is a closed loopback port: nothing leaves the machine.
-        writeFile(config + "/game_settings.ini",
-                  "[launcher]\nVersion=1.0.2\nGameSettingsUrl=http://127.0.0.1:9/game_settings.ini\n"
-                  "[Basic]\nGameName=valdane\nGameNickName=Valdane\nVersion=1.0.0\nGameSize=1GB\n"
-                  "WebPageUrl=http://127.0.0.1:9/index.html\nIsOpenMoreGames=false\n");
-        m_registry = std::make_unique<ComponentRegister>();
-        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
-        m_registry->Register<OrbModel>("OrbModel");
-        m_registry->InitAll();
+        m_registry = orbStartModel(
+            "[launcher]\nVersion=1.0.2\nGameSettingsUrl=http://127.0.0.1:9/game_settings.ini\n"
+            "[Basic]\nGameName=valdane\nGameNickName=Valdane\nVersion=1.0.0\nGameSize=1GB\n"
+            "WebPageUrl=http://127.0.0.1:9/index.html\nIsOpenMoreGames=false\n");
         m_model = GetComponent<IOrbModel>("OrbModel");
         QVERIFY(m_model);
     }

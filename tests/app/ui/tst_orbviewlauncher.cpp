@@ -2,6 +2,7 @@
 // request signals and their log lines, and the scene's root window.
 #include "OrbTestFiles.h"
 #include "OrbTestLog.h"
+#include "OrbTestModel.h"
 #include "core/ComponentRegister.h"
 #include "core/ComponentRegistry.h"
 #include "model/OrbModel.h"
@@ -54,16 +55,9 @@ class tst_OrbViewLauncher : public QObject {
 private slots:
     void initTestCase()
     {
-        const QString config = QCoreApplication::applicationDirPath() + "/config";
-        QDir(config).removeRecursively();
-        QDir().mkpath(config);
-        writeFile(config + "/game_settings.ini",
-                  "[launcher]\nVersion=1.0.2\n[Basic]\nGameName=valdane\nGameNickName=A\nVersion=1.0\nGameSize=30GB\n"
-                  "WebPageUrl=http://127.0.0.1:9/page\nIsOpenMoreGames=true\n");
-        m_registry = std::make_unique<ComponentRegister>();
-        m_registry->RegisterLog<OrbTestLog>("OrbLogImpl");
-        m_registry->Register<OrbModel>("OrbModel");
-        m_registry->InitAll();
+        m_registry = orbStartModel(
+            "[launcher]\nVersion=1.0.2\n[Basic]\nGameName=valdane\nGameNickName=A\nVersion=1.0\nGameSize=30GB\n"
+            "WebPageUrl=http://127.0.0.1:9/page\nIsOpenMoreGames=true\n");
         m_model = GetComponent<IOrbModel>("OrbModel");
         QVERIFY(m_model);
     }
