@@ -456,6 +456,23 @@ EntryResult writeFile(QuaZip* zip, const PendingFile& file, const std::function<
         return {};
     };
 
+    // One inflate call into the output buffer, its output consumed.
+    auto inflateStep = [&](int& rc, qint64& n) -> QString {
+        zs.next_out = reinterpret_cast<Bytef*>(outBuffer.data());
+        zs.avail_out = uInt(kOutBufferSize);
+        rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            return QStringLiteral("entry data are damaged");
+        n = kOutBufferSize - qint64(zs.avail_out);
+        if (n > 0) {
+            const QString problem = consume(outBuffer.data(), n);
+            if (!problem.isEmpty())
+                return problem;
+        }
+        streamEnded = rc == Z_STREAM_END;
+        return {};
+    };
+
     while (remainingIn > 0) {
         const qint64 want = qint64(std::min<quint64>(remainingIn, quint64(kInBufferSize)));
         const qint64 got = entry.read(in.data(), want);
@@ -472,36 +489,21 @@ EntryResult writeFile(QuaZip* zip, const PendingFile& file, const std::function<
             return abort(QStringLiteral("entry data are damaged")); // bytes after the stream's end
         zs.next_in = reinterpret_cast<Bytef*>(in.data());
         zs.avail_in = uInt(got);
+        int rc = Z_OK;
+        qint64 n = 0;
         while (zs.avail_in > 0 && !streamEnded) {
-            zs.next_out = reinterpret_cast<Bytef*>(outBuffer.data());
-            zs.avail_out = uInt(kOutBufferSize);
-            const int rc = inflate(&zs, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END)
-                return abort(QStringLiteral("entry data are damaged"));
-            const qint64 n = kOutBufferSize - qint64(zs.avail_out);
-            if (n > 0) {
-                const QString problem = consume(outBuffer.data(), n);
-                if (!problem.isEmpty())
-                    return abort(problem);
-            }
-            streamEnded = rc == Z_STREAM_END;
-            if (rc == Z_OK && n == 0 && zs.avail_in > 0)
+            const QString problem = inflateStep(rc, n);
+            if (!problem.isEmpty())
+                return abort(problem);
+            // Input left but no progress: the stream is broken.
+            if (rc == Z_BUF_ERROR || (rc == Z_OK && n == 0 && zs.avail_in > 0))
                 return abort(QStringLiteral("entry data are damaged"));
         }
         // Output still held inside zlib once the input is used up.
         while (!streamEnded && zs.avail_in == 0 && remainingIn == 0) {
-            zs.next_out = reinterpret_cast<Bytef*>(outBuffer.data());
-            zs.avail_out = uInt(kOutBufferSize);
-            const int rc = inflate(&zs, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                return abort(QStringLiteral("entry data are damaged"));
-            const qint64 n = kOutBufferSize - qint64(zs.avail_out);
-            if (n > 0) {
-                const QString problem = consume(outBuffer.data(), n);
-                if (!problem.isEmpty())
-                    return abort(problem);
-            }
-            streamEnded = rc == Z_STREAM_END;
+            const QString problem = inflateStep(rc, n);
+            if (!problem.isEmpty())
+                return abort(problem);
             if (n == 0 && !streamEnded)
                 break;
         }
