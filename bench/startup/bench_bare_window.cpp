@@ -1,8 +1,18 @@
 // The reference for the launcher's start-up: a bare Qt Quick window of the
 // launcher's size holding one WebEngineView on the given page. It prints the
 // time of its first frame the way the launcher logs it, then ends.
+//
+// Built with ORB_BARE_FLOOR it also carries what the launcher cannot start
+// without: a QApplication (the tray icon and folder dialog need widgets) and
+// the libobs util library (settings files and the log), read once before the
+// window is made, as the launcher's first component does.
 #include <QDateTime>
 #include <QGuiApplication>
+#ifdef ORB_BARE_FLOOR
+#  include <QApplication>
+#  include <util/bmem.h>
+#  include <util/platform.h>
+#endif
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTimer>
@@ -15,7 +25,12 @@
 int main(int argc, char** argv)
 {
     QtWebEngineQuick::initialize();
+#ifdef ORB_BARE_FLOOR
+    QApplication app(argc, argv);
+    bfree(os_get_executable_path_ptr("config"));
+#else
     QGuiApplication app(argc, argv);
+#endif
     const QStringList args = app.arguments();
     if (args.size() < 2) {
         std::fprintf(stderr, "usage: bench_bare_window URL\n");

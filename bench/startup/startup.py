@@ -3,6 +3,10 @@
 with one WebEngineView on the same page, under one Xvfb, alternating order over
 several rounds (the first round warms caches and is not counted).
 
+A third side, the "floor", is the same bare window with what the launcher
+cannot start without (a QApplication and the libobs util library): the part of
+the launcher's time above it is the launcher's own.
+
 Each side's time is from just before the process is spawned to the wall-clock
 time of its first frame swap, which the launcher logs ("first frame shown at
 ... ms since the epoch") and the bare window prints.
@@ -67,29 +71,37 @@ def bare_once(s, program, url):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--bare", default=os.path.join(os.environ.get("ORB_BUILD_DIR", os.path.join(ROOT, "build")),
-                                                       "bench", "bin", "bench_bare_window"))
+    bin_dir = os.path.join(os.environ.get("ORB_BUILD_DIR", os.path.join(ROOT, "build")), "bench", "bin")
+    parser.add_argument("--bare", default=os.path.join(bin_dir, "bench_bare_window"))
+    parser.add_argument("--floor", default=os.path.join(bin_dir, "bench_bare_window_floor"))
     args = parser.parse_args()
-    results = {"launcher": [], "bare": []}
+    sides = ["launcher", "bare", "floor"]
+    labels = {"launcher": "OrbLive", "bare": "bare window + WebEngine", "floor": "bare + QApplication + libobs"}
+    results = {side: [] for side in sides}
     with orbe2e.Session("bench") as s:
         s.start_publisher()
         s.install_launcher()
         url = s.base + "/index.html"
         for round_no in range(args.rounds + 1):
-            order = ["launcher", "bare"] if round_no % 2 == 0 else ["bare", "launcher"]
-            for side in order:
-                ms = launcher_once(s) if side == "launcher" else bare_once(s, args.bare, url)
+            # Every side goes first, second and last equally often.
+            shift = round_no % len(sides)
+            for side in sides[shift:] + sides[:shift]:
+                if side == "launcher":
+                    ms = launcher_once(s)
+                else:
+                    ms = bare_once(s, args.bare if side == "bare" else args.floor, url)
                 if round_no > 0:
                     results[side].append(ms)
                 orbe2e.log("round %d %-8s %6.0f ms%s" % (round_no, side, ms, " (warm-up)" if round_no == 0 else ""))
     print()
-    print("first frame after process start, %d rounds, order alternating" % args.rounds)
-    for side in ("launcher", "bare"):
+    print("first frame after process start, %d rounds, order rotating" % args.rounds)
+    for side in sides:
         v = results[side]
-        print("  %-22s median %6.0f ms  min %6.0f  max %6.0f" % (
-            "OrbLive" if side == "launcher" else "bare window + WebEngine", statistics.median(v), min(v), max(v)))
-    ratio = statistics.median(results["launcher"]) / statistics.median(results["bare"])
-    print("  ratio of medians       %.2fx (goal at most 1.3x)" % ratio)
+        print("  %-30s median %6.0f ms  min %6.0f  max %6.0f" % (labels[side], statistics.median(v), min(v), max(v)))
+    launcher = statistics.median(results["launcher"])
+    print("  OrbLive / bare window          %.2fx (goal at most 1.3x)" % (launcher / statistics.median(results["bare"])))
+    print("  OrbLive / floor                %.2fx" % (launcher / statistics.median(results["floor"])))
+    print("  floor / bare window            %.2fx" % (statistics.median(results["floor"]) / statistics.median(results["bare"])))
     return 0
 
 

@@ -34,6 +34,10 @@ OrbViewBase::OrbViewBase()
 {
     m_toggleConnection = connect(this, &OrbViewBase::sigToggleWindowVisibility, this, &OrbViewBase::onToggleVisibility);
     m_closeConnection = connect(this, &OrbViewBase::sigCloseWindow, this, &OrbViewBase::onClose);
+    // Glyphs rasterised by the font engine rather than as distance fields: the
+    // scene's texts are mostly Chinese at a handful of fixed sizes, and building
+    // distance-field glyphs for them delayed the first frame by about 15 ms.
+    QQuickWindow::setTextRenderType(QQuickWindow::NativeTextRendering);
     m_engine = new QQmlApplicationEngine();
 }
 
