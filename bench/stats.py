@@ -26,7 +26,7 @@ for line in sys.stdin:
 
 for group in groups:
     rounds = len(next(iter(data[group].values()))[first])
-    print(f"{group}: {rounds} rounds, order alternating")
+    print(f"{group}: {rounds} rounds, order alternating or rotating")
     print(f"  {'metric':<12} {first + ' median [min-max]':>28} {second + ' median [min-max]':>28} {'ratio':>7}")
     for m in metrics:
         a, b = data[group][m].get(first, []), data[group][m].get(second, [])

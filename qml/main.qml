@@ -84,7 +84,8 @@ Window {
             font.pixelSize: 12
             font.weight: 400
             font.letterSpacing: 1
-            Component.onCompleted: versionNameText.text = "V" + ContextViewLauncher.GetVersionContent()
+            // The stored text carries its own "v" ("v1.0.2"): the label shows one.
+            Component.onCompleted: versionNameText.text = "V" + String(ContextViewLauncher.GetVersionContent()).replace(/^[vV]/, "")
         }
     }
 

@@ -1,6 +1,8 @@
 // Downloads one URL into one file through OrbNetwork and exits 0 on success. Timed from
-// outside (run.sh) exactly like curl, so both are measured the same way.
+// outside (run.sh) exactly like curl, so both are measured the same way. With a SHA-256
+// and a size the download is verified as the launcher verifies its packages.
 #include "OrbNetDownload.h"
+#include "OrbNetDownloadReq.h"
 #include "OrbNetwork.h"
 
 #include <QCoreApplication>
@@ -8,12 +10,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <url> <file>\n", argv[0]);
+    if (argc != 3 && argc != 5) {
+        std::fprintf(stderr, "usage: %s <url> <file> [<sha256 hex> <size in bytes>]\n", argv[0]);
         return 2;
     }
     // Loopback only: both resolvers point at this machine.
@@ -26,7 +29,10 @@ int main(int argc, char** argv)
     bool done = false;
     int error = -1;
     long long last = 0;
-    auto dl = net.Download(argv[1], argv[2], false);
+    OrbNetDownloadReq req(argv[1], argv[2], DefaultNetConfig);
+    if (argc == 5)
+        req.SetExpectedSha256(argv[3]).SetExpectedSize(std::stoll(argv[4]));
+    auto dl = net.Download(req, false);
     if (!dl->Async(
             [&](const std::shared_ptr<OrbNetDownload>& d) {
                 std::lock_guard<std::mutex> l(lock);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Downloads a 1 GiB and a 4 GiB file from nginx on loopback through OrbNetwork
-# (bench_download) and with curl, ROUNDS times each (default 5) in alternating order
-# (OrbNetwork first in odd rounds, curl first in even ones), and prints per client the
-# median, min and max of wall time, CPU time and peak RSS, and the ratios of the medians.
-# Goals: wall <= 1.05x curl, CPU <= 1.5x curl, peak RSS <= 64 MiB.
+# (bench_download), once plain ("orb") and once verified against its declared SHA-256 and
+# size as the launcher verifies packages ("orbsha"), and with curl, ROUNDS times each
+# (default 5) with the order rotating (each client first, second and last equally
+# often), and prints per client the median, min and max of wall time, CPU time and peak
+# RSS, and the ratios of the medians against curl.
+# Goals, with and without verification: wall <= 1.05x curl, CPU <= 1.5x curl, peak RSS <= 64 MiB.
 # Same conditions for both: each file is written once before its rounds and read back into
 # the page cache before every single download; every copy goes to the same folder, is
 # compared with the source and removed before the next download starts.
@@ -96,6 +98,8 @@ run_client() {
   cat "$src" > /dev/null
   if [ "$client" = orb ]; then
     read -r w c rss < <(measure "$bin" "$url" "$out")
+  elif [ "$client" = orbsha ]; then
+    read -r w c rss < <(measure "$bin" "$url" "$out" "$sha" "$bytes")
   else
     read -r w c rss < <(measure curl -s -o "$out" "$url")
   fi
@@ -110,14 +114,17 @@ for mib in "${sizes[@]}"; do
   make_file "$src" "$mib"
   sync
   url="http://127.0.0.1:$port/pkg_${mib}.bin"
-  for ((i = 1; i <= rounds; i++)); do
-    if ((i % 2)); then
-      run_client orb "$mib" "$src" "$url"; run_client curl "$mib" "$src" "$url"
-    else
-      run_client curl "$mib" "$src" "$url"; run_client orb "$mib" "$src" "$url"
-    fi
+  sha=$(sha256sum "$src" | cut -d' ' -f1)
+  bytes=$(stat -c %s "$src")
+  clients=(orb orbsha curl)
+  for ((i = 0; i < rounds; i++)); do
+    for ((k = 0; k < 3; k++)); do
+      run_client "${clients[(i + k) % 3]}" "$mib" "$src" "$url"
+    done
   done
   rm -f "$src"
 done
 python3 "$root/bench/stats.py" orb curl < "$work/results.txt"
-echo "goals: wall ratio <= 1.05, cpu ratio <= 1.5, OrbNetwork peak RSS <= 64 MiB"
+echo "with verification:"
+python3 "$root/bench/stats.py" orbsha curl < "$work/results.txt"
+echo "goals (both): wall ratio <= 1.05, cpu ratio <= 1.5, OrbNetwork peak RSS <= 64 MiB"

@@ -60,8 +60,18 @@ Rectangle {
         return /^[a-zA-Z0-9\s\/\\_.-]*$/.test(rest)
     }
 
+    // The dialog opens in the folder the chooser shows, not in the program's
+    // working folder. Set before and after opening: the widget dialog used where
+    // there is no native one ignores a start folder given before it exists.
+    function openFolderDialog() {
+        folderDialog.currentFolder = folderDialog.folder
+        folderDialog.open()
+        folderDialog.currentFolder = folderDialog.folder
+    }
+
     Platform.FolderDialog {
         id: folderDialog
+        objectName: "folderDialog"
         folder: selector.folderUrl(ContextViewLauncher.GetInstallPath())
         onAccepted: {
             selector.pathCapacity = ContextViewLauncher.GetPathCapacity(inputField.text)
@@ -174,7 +184,7 @@ Rectangle {
                 MouseArea {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
-                    onClicked: folderDialog.open()
+                    onClicked: selector.openFolderDialog()
                 }
             }
         }

@@ -231,6 +231,7 @@ def self_update(s):
     check(sha256(program) != old_hash and sha256(program) == hashlib.sha256(shipped).hexdigest(),
           "the program file is the package's OrbLive")
     check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
+    check(s.app_state("Version") == "v1.0.3", "the version label's text names launcher 1.0.3")
 
     # The updater started the new launcher; it checks again and offers nothing.
     wait_for("the restarted launcher", s.launcher_pids, 30)

@@ -59,6 +59,19 @@ Item {
             compare(findChild(selector, "inputField").text, data.shown)
         }
 
+        // "更改" opens the folder dialog in the folder shown, on every open.
+        function test_folderDialogStartsInShownFolder() {
+            const selector = makeSelector("/tmp")
+            const dialog = findChild(selector, "folderDialog")
+            selector.openFolderDialog()
+            compare(String(dialog.currentFolder), "file:///tmp")
+            dialog.close()
+            selector.folder = "file:///"
+            selector.openFolderDialog()
+            compare(String(dialog.currentFolder), "file:///")
+            dialog.close()
+        }
+
         function test_pickedFolder_data() {
             return [
                 { tag: "windows url", url: "file:///C:/Games", shown: "C:/Games" },

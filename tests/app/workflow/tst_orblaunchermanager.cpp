@@ -855,6 +855,9 @@ private slots:
         guard.stop();
         QCOMPARE(OrbTestLog::Lines("Update process started successfully").size(), 1);
         QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.3"));
+        // The version label's text names the installed launcher.
+        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::AppConfig, "valdane", "Version")),
+                 QStringLiteral("v1.0.3"));
         QVERIFY(QDir(appDir() + "/storage").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(readAll(appDir() + "/started.log").contains("started:new:1.0.3"), 20000);
         QCOMPARE(readAll(appDir() + "/build-id.txt"), QByteArray("new"));

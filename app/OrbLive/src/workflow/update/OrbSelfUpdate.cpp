@@ -160,6 +160,17 @@ void OrbLauncherManager::onSigLauncherInstall()
         installer->removeDirContents(appString(model, "Storage"));
     if (QProcess::startDetached(updater, {backup, target, LauncherProgramName()}, QString())) {
         m_launcherPackageReady = false;
+        // The version label shows the application file's Version, which nothing
+        // else ever advances: it names the launcher the updater now installs, in
+        // the file's own form ("v1.0.3").
+        if (!serverVersion.empty()) {
+            const QString installed = QString::fromStdString(serverVersion).trimmed();
+            const QString text = installed.startsWith(QLatin1Char('v'), Qt::CaseInsensitive)
+                                     ? installed
+                                     : QStringLiteral("v") + installed;
+            const std::string section = OrbModel::GameSection();
+            model->SetString(OrbConfig::AppConfig, section.c_str(), "Version", text.toUtf8().constData());
+        }
         ORB_LOG(OrbLogInfo, "Update process started successfully");
         QCoreApplication::quit();
     } else {
