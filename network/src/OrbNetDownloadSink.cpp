@@ -97,7 +97,7 @@ bool OrbNetDownloadSink::hashUpTo(long long end)
         const qint64 n = in.read(buffer.data(), qMin<qint64>(buffer.size(), end - m_hashedUpTo));
         if (n <= 0)
             return false;
-        m_hash.addData(QByteArrayView(buffer.constData(), n));
+        m_hash.addData(buffer.constData(), static_cast<std::size_t>(n));
         m_hashedUpTo += n;
     }
     return true;
@@ -261,7 +261,7 @@ bool OrbNetDownloadSink::Write(const char* data, long long len)
     if (n > 0) {
         m_written += n;
         if (!m_expectedSha256.isEmpty() && m_hashedUpTo == pos) {
-            m_hash.addData(QByteArrayView(data, n));
+            m_hash.addData(data, static_cast<std::size_t>(n));
             m_hashedUpTo += n;
         }
     }

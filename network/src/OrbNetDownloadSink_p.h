@@ -14,10 +14,10 @@
 // byte of it reaches the file, and streams the body straight to disk.
 
 #include "OrbNetDefine.h"
+#include "OrbNetSha256_p.h"
 #include "OrbNetworkExport.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -121,7 +121,7 @@ private:
     int m_error = 0;
     long long m_expectedSize = -1;
     QByteArray m_expectedSha256;   // lower-case hex
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    OrbNetSha256 m_hash;
     long long m_hashedUpTo = 0;    // the hash covers the file's bytes [0, m_hashedUpTo)
     bool m_finished = false;
     int m_outcome = 0;
