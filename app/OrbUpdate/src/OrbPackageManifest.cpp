@@ -1,11 +1,14 @@
 #include "OrbPackageManifest.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <openssl/evp.h>
+
+#include <memory>
 
 namespace {
 
@@ -19,15 +22,33 @@ void fail(QString* error, const QString& text)
 
 } // namespace
 
+// OpenSSL rather than QCryptographicHash: it uses the CPU's SHA instructions and
+// hashes a launcher folder (WebEngine included) about ten times faster, which the
+// player waits for twice, when the launcher seals the folder and when the updater
+// checks it.
 QByteArray OrbPackageManifest::HashFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr))
         return {};
-    return hash.result().toHex();
+    QByteArray buffer(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (n == 0)
+            break;
+        if (!EVP_DigestUpdate(ctx.get(), buffer.constData(), static_cast<size_t>(n)))
+            return {};
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_DigestFinal_ex(ctx.get(), digest, &length))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex();
 }
 
 bool OrbPackageManifest::Write(const QString& dir, QString* error)
