@@ -16,6 +16,7 @@ PKGS=(
   nginx-light tinyproxy microsocks curl unzip libarchive-tools
   xvfb xauth fonts-noto-cjk python3 xdotool imagemagick x11-utils
   nodejs
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
 )
 
 missing=()

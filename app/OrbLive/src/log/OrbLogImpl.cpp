@@ -65,7 +65,8 @@ std::string timeField()
         std::tm local {};
         cached.text[0] = '\0';
         if (OrbPlatform::LocalTime(seconds, local))
-            std::strftime(cached.text, sizeof(cached.text), "%T", &local);
+            // %H:%M:%S rather than %T, which older Windows C runtimes reject.
+            std::strftime(cached.text, sizeof(cached.text), "%H:%M:%S", &local);
         cached.length = std::strlen(cached.text);
         cached.second = seconds;
     }
