@@ -36,6 +36,14 @@ else
   mv "$app/config/game_settings.ini.new" "$app/config/game_settings.ini"
 fi
 
+# Chromium, inside Qt WebEngine, refuses to start as root with its sandbox on
+# (and then ends the launcher); a demo run as root (a container, a CI machine)
+# shows the web page without the sandbox.
+if [ "$(id -u)" -eq 0 ] && [ -z "${QTWEBENGINE_DISABLE_SANDBOX:-}" ]; then
+  echo "Running as root: Qt WebEngine's sandbox is off for this demo (QTWEBENGINE_DISABLE_SANDBOX=1)." >&2
+  export QTWEBENGINE_DISABLE_SANDBOX=1
+fi
+
 # A self-update ends the first launcher and the updater starts the new one: the
 # publisher stays up until no launcher of this copy runs any more.
 wait_for_launchers() {

@@ -166,6 +166,22 @@ private slots:
             QCOMPARE(p, seen.front());
         QVERIFY(seen.front());
     }
+
+    // A library may end the process with exit() from one of its threads while the
+    // program runs (Qt WebEngine does when Chromium cannot start). The live
+    // components must not be torn down from the exit handlers then: on that thread
+    // their Qt objects crash (the launcher's QML engine did).
+    void exitFromAnotherThreadLeavesLiveComponentsAlone()
+    {
+        QProcess child;
+        child.start(QStringLiteral(ORB_EXIT_CHILD), {});
+        QVERIFY(child.waitForFinished(20000));
+        const QByteArray out = child.readAllStandardOutput();
+        QVERIFY2(out.contains("running"), out.constData());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 3);
+        QVERIFY2(!out.contains("destroyed"), out.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_ComponentRegister)
