@@ -19,7 +19,7 @@ Rectangle {
             objectName: "progressText"
             width: parent.width
             horizontalAlignment: Text.AlignRight
-            text: "--:--:--"
+            text: qsTr("--:--:--")
             color: "#FFFFFF"
             font.pixelSize: 16
             font.weight: 500

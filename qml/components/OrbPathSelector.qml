@@ -121,7 +121,7 @@ Rectangle {
             objectName: "titleText"
             y: 53
             x: 44
-            text: "选择安装路径"
+            text: qsTr("选择安装路径")
             color: "#3D3D4A"
             font.pixelSize: 15
             font.weight: 600
@@ -176,7 +176,7 @@ Rectangle {
                 anchors.verticalCenter: parent.verticalCenter
                 anchors.right: parent.right
                 anchors.rightMargin: 22
-                text: "更改"
+                text: qsTr("更改")
                 color: "#846BF0"
                 font.pixelSize: 15
                 font.weight: 400
