@@ -7,8 +7,6 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
-#include <atomic>
-#include <memory>
 
 namespace {
 
@@ -17,15 +15,13 @@ namespace {
 // the GUI thread. Start-up measurements read it.
 void noteFirstFrame(QObject* context, QQuickWindow* window)
 {
-    auto seen = std::make_shared<std::atomic_bool>(false);
-    QObject::connect(window, &QQuickWindow::frameSwapped, context, [context, seen]() {
-        if (seen->exchange(true))
-            return;
+    // Single shot: later frames do not pass through here at all.
+    QObject::connect(window, &QQuickWindow::frameSwapped, context, [context]() {
         const qint64 at = QDateTime::currentMSecsSinceEpoch();
         QMetaObject::invokeMethod(context, [at]() {
             ORB_LOG(OrbLogInfo, "first frame shown at %lld ms since the epoch", static_cast<long long>(at));
         }, Qt::QueuedConnection);
-    }, Qt::DirectConnection);
+    }, Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection));
 }
 
 } // namespace

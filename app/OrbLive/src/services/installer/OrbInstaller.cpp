@@ -119,14 +119,7 @@ bool OrbInstaller::extractEntry(QuaZip* zip, const QString& fileName, const QStr
     QuaZipFileInfo64 info;
     if (!zip->getCurrentFileInfo(&info))
         return false;
-    OrbZip::EntryMeta meta;
-    meta.permissions = info.getPermissions();
-    meta.isLink = info.isSymbolicLink();
-    meta.method = info.method;
-    meta.flags = info.flags;
-    meta.crc = info.crc;
-    meta.compressedSize = info.compressedSize;
-    meta.uncompressedSize = info.uncompressedSize;
+    const OrbZip::EntryMeta meta = OrbZip::entryMeta(info);
     OrbZip::Rollback changes;
     OrbZip::PendingFile file;
     OrbZip::EntryResult result = sink.prepare(zip, meta, isDir ? clean + QLatin1Char('/') : clean, &changes, &file);

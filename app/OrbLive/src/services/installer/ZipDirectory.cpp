@@ -88,7 +88,6 @@ bool readCentralDirectory(const QString& archivePath, QList<CentralEntry>* entri
         if (at + 46 > dir.size() || u32(dir, at) != kCentralHeader)
             return fail("cannot read the archive's directory");
         CentralEntry e;
-        e.madeBy = u16(dir, at + 4);
         e.flags = u16(dir, at + 8);
         e.method = u16(dir, at + 10);
         e.crc = u32(dir, at + 16);

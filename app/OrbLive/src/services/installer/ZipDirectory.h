@@ -14,7 +14,6 @@ namespace OrbZip {
 
 struct CentralEntry {
     QByteArray rawName;
-    quint16 madeBy = 0;
     quint16 flags = 0;
     quint16 method = 0;
     quint32 crc = 0;

@@ -108,6 +108,19 @@ QString nameProblem(const QString& name)
     return pathTextProblem(name);
 }
 
+EntryMeta entryMeta(const QuaZipFileInfo64& info)
+{
+    EntryMeta meta;
+    meta.permissions = info.getPermissions();
+    meta.isLink = info.isSymbolicLink();
+    meta.method = info.method;
+    meta.flags = info.flags;
+    meta.crc = info.crc;
+    meta.compressedSize = info.compressedSize;
+    meta.uncompressedSize = info.uncompressedSize;
+    return meta;
+}
+
 // ---- Rollback -------------------------------------------------------------
 
 void Rollback::addFile(const QString& path)
@@ -683,9 +696,9 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
                 report.failedEntry = storedName;
                 return giveUp(OrbExtractReport::Failed, QStringLiteral("cannot read the entry's information"));
             }
-            EntryMeta meta;
-            meta.permissions = info.getPermissions();
-            meta.isLink = info.isSymbolicLink();
+            // Sizes, CRC, method and flags as the directory reader read them: the
+            // overlap and free-space checks above judged those numbers.
+            EntryMeta meta = entryMeta(info);
             meta.method = stored.method;
             meta.flags = stored.flags;
             meta.crc = stored.crc;
@@ -739,7 +752,6 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
     QMutex failureMutex;
     QString failure;
     QString failureEntry;
-    std::vector<bool> fileWritten(pending.size(), false);
     auto worker = [&](QuaZip* handle) {
         for (;;) {
             if (stop.load())
@@ -763,7 +775,6 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
                 stop = true;
                 return;
             }
-            fileWritten[i] = true;
             stepDone();
             if (isCancelled()) {
                 stop = true;
@@ -799,8 +810,9 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
         report.failedEntry = failureEntry;
         return giveUp(OrbExtractReport::Failed, failure);
     }
-    for (size_t i = 0; i < pending.size(); ++i)
-        isWritten[size_t(pending[i].index)] = fileWritten[i];
+    // No failure and no cancellation: the workers wrote every pending file.
+    for (const PendingFile& file : pending)
+        isWritten[size_t(file.index)] = true;
 
     zip.close();
     if (zip.getZipError() != 0)

@@ -15,6 +15,7 @@
 #include <functional>
 
 class QuaZip;
+struct QuaZipFileInfo64;
 
 namespace OrbZip {
 
@@ -62,6 +63,9 @@ struct EntryMeta {
     quint64 compressedSize = 0;
     quint64 uncompressedSize = 0;
 };
+
+// An entry's metadata as QuaZip reports it.
+EntryMeta entryMeta(const QuaZipFileInfo64& info);
 
 // A file entry whose destination is ready (folders made, what was there moved
 // aside) and whose data still have to be written.

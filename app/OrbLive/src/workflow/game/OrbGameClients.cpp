@@ -5,6 +5,7 @@
 #include "core/OrbLog.h"
 #include "model/IOrbModel.h"
 #include "model/OrbModel.h"
+#include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
 
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include <string>
 
 using namespace OrbWorkflowRules;
+using namespace OrbWorkflowModel;
 
 namespace {
 constexpr int kStartTimeoutMs = 30000;
@@ -23,11 +25,8 @@ void OrbLauncherManager::onSigStartPlayGame()
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     if (!model)
         return;
-    const std::string section = OrbModel::GameSection();
-    const QString gameName = QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, "Basic", "GameName"));
-    const QString folder =
-        GameFolder(QString::fromStdString(model->GetStringValue(OrbConfig::AppConfig, section.c_str(), "InstallDirectory")),
-                   gameName);
+    const QString gameName = Setting(model, "Basic", "GameName");
+    const QString folder = GameFolder(AppString(model, "InstallDirectory"), gameName);
     const QString executable = FindExecutable(folder, ExecutableName(gameName));
     if (executable.isEmpty()) {
         ORB_LOG(OrbLogWarning, "Executable not found!");

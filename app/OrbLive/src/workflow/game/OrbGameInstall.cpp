@@ -8,6 +8,7 @@
 #include "model/OrbModel.h"
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
+#include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
 #include "workflow/update/OrbPublisherKey.h"
 #include "workflow/game/OrbInstallManifest.h"
@@ -17,27 +18,7 @@
 #include <string>
 
 using namespace OrbWorkflowRules;
-
-namespace {
-
-QString appString(IOrbModel* model, const char* key)
-{
-    const std::string section = OrbModel::GameSection();
-    return QString::fromStdString(model->GetStringValue(OrbConfig::AppConfig, section.c_str(), key));
-}
-
-void setAppBool(IOrbModel* model, const char* key, bool value)
-{
-    const std::string section = OrbModel::GameSection();
-    model->SetBool(OrbConfig::AppConfig, section.c_str(), key, value);
-}
-
-QString basic(IOrbModel* model, const char* key)
-{
-    return QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, "Basic", key));
-}
-
-} // namespace
+using namespace OrbWorkflowModel;
 
 void OrbLauncherManager::onSigDownLoadBtnClicked(QString path)
 {
@@ -51,10 +32,8 @@ void OrbLauncherManager::onSigDownLoadBtnClicked(QString path)
     } else {
         ORB_LOG(OrbLogInfo, "Directory created: %s", utf8.constData());
     }
-    if (IOrbModel* model = GetComponent<IOrbModel>("OrbModel")) {
-        const std::string section = OrbModel::GameSection();
-        model->SetString(OrbConfig::AppConfig, section.c_str(), "InstallDirectory", utf8.constData());
-    }
+    if (IOrbModel* model = GetComponent<IOrbModel>("OrbModel"))
+        SetAppString(model, "InstallDirectory", path);
 }
 
 void OrbLauncherManager::onSigSetDownloadStatus(bool status)
@@ -66,16 +45,15 @@ void OrbLauncherManager::onSigSetDownloadStatus(bool status)
         return;
     bool result = false;
     if (status) {
-        const QString url = basic(model, "GamePackageUrl");
-        const QString folder = appString(model, "DownLoadPath");
+        const QString url = Setting(model, "Basic", "GamePackageUrl");
+        const QString folder = AppString(model, "DownLoadPath");
         const QString name = FileNameOfUrl(url);
-        const std::string section = OrbModel::GameSection();
-        model->SetString(OrbConfig::AppConfig, section.c_str(), "DownLoadGamePackage", name.toUtf8().constData());
+        SetAppString(model, "DownLoadGamePackage", name);
         // With a declared size or hash the service reports the download finished only
         // once the file matches them.
         OrbPackageCheck check;
-        check.sha256 = basic(model, "GamePackageSha256").trimmed();
-        check.size = DeclaredSize(basic(model, "GamePackageSize"));
+        check.sha256 = Setting(model, "Basic", "GamePackageSha256").trimmed();
+        check.size = DeclaredSize(Setting(model, "Basic", "GamePackageSize"));
         if (check.sha256.isEmpty() && !OrbPublisherKey::Pem().isEmpty()) {
             // Signed settings bind every package by its hash; one without is not taken.
             ORB_LOG(OrbLogError, "The signed settings declare no SHA-256 for the game package; not downloaded");
@@ -84,9 +62,9 @@ void OrbLauncherManager::onSigSetDownloadStatus(bool status)
             return;
         }
         result = backend->RequestAsnycDownLoadUrl(url, folder + QLatin1Char('/') + name, check);
-        setAppBool(model, "IsDownloadStart", true);
-        setAppBool(model, "IsDownloadFinish", false);
-        setAppBool(model, "IsInstallGmae", false);
+        SetAppBool(model, "IsDownloadStart", true);
+        SetAppBool(model, "IsDownloadFinish", false);
+        SetAppBool(model, "IsInstallGmae", false);
     } else {
         backend->StopDownLoad();
     }
@@ -97,8 +75,8 @@ void OrbLauncherManager::onSigDownloadFinish()
 {
     ORB_LOG(OrbLogInfo, "Download Finish");
     if (IOrbModel* model = GetComponent<IOrbModel>("OrbModel")) {
-        setAppBool(model, "IsDownloadFinish", true);
-        setAppBool(model, "IsUpdateGmaeHint", false);
+        SetAppBool(model, "IsDownloadFinish", true);
+        SetAppBool(model, "IsUpdateGmaeHint", false);
     }
 }
 
@@ -109,8 +87,8 @@ void OrbLauncherManager::onSigStartInstallGame()
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     if (!installer || !model)
         return;
-    const QString package = appString(model, "DownLoadPath") + QLatin1Char('/') + appString(model, "DownLoadGamePackage");
-    const QString folder = GameFolder(appString(model, "InstallDirectory"), basic(model, "GameName"));
+    const QString package = AppString(model, "DownLoadPath") + QLatin1Char('/') + AppString(model, "DownLoadGamePackage");
+    const QString folder = GameFolder(AppString(model, "InstallDirectory"), Setting(model, "Basic", "GameName"));
     installer->extractDir(package, folder, IOrbArchieve::extractGame);
 }
 
@@ -144,6 +122,6 @@ void OrbLauncherManager::onSigExtractGameFinished()
     if (manifest.isEmpty() || !manifest.save(manifestPath))
         ORB_LOG(OrbLogWarning, "the installation record could not be written: %s", manifestPath.toUtf8().constData());
 
-    setAppBool(model, "IsInstallGmae", true);
-    installer->removeDirContents(appString(model, "DownLoadPath"));
+    SetAppBool(model, "IsInstallGmae", true);
+    installer->removeDirContents(AppString(model, "DownLoadPath"));
 }

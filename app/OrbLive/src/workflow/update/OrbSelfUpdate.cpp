@@ -8,6 +8,7 @@
 #include "model/OrbModel.h"
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
+#include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
 #include "workflow/update/OrbPublisherKey.h"
 
@@ -22,16 +23,7 @@
 #include <string>
 
 using namespace OrbWorkflowRules;
-
-namespace {
-
-QString appString(IOrbModel* model, const char* key)
-{
-    const std::string section = OrbModel::GameSection();
-    return QString::fromStdString(model->GetStringValue(OrbConfig::AppConfig, section.c_str(), key));
-}
-
-} // namespace
+using namespace OrbWorkflowModel;
 
 void OrbLauncherManager::onSigLauncherUpdateStart()
 {
@@ -45,7 +37,7 @@ void OrbLauncherManager::onSigLauncherUpdateStart()
     const QString url = QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageUrl"));
     const QString name = FileNameOfUrl(url);
     model->SetString(OrbConfig::UserConfig, "Game", "LauncherPackage", name.toUtf8().constData());
-    const QString storage = appString(model, "Storage");
+    const QString storage = AppString(model, "Storage");
     OrbPackageCheck check;
     check.sha256 = QString::fromStdString(
                        model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSha256"))
@@ -90,7 +82,7 @@ void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
     if (!installer || !model)
         return;
     m_launcherPackageReady = false;
-    const QString backup = appString(model, "Backup");
+    const QString backup = AppString(model, "Backup");
     if (!QDir(backup).exists()) {
         QDir().mkdir(backup);
     } else if (!installer->removeDirContents(backup)) {
@@ -98,7 +90,7 @@ void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
         launcherPackageFailed(QStringLiteral("the backup folder could not be emptied"), true);
         return;
     }
-    const QString package = appString(model, "Storage") + QLatin1Char('/') +
+    const QString package = AppString(model, "Storage") + QLatin1Char('/') +
                             QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "LauncherPackage"));
     installer->extractDir(package, backup, IOrbArchieve::extractLauncher);
 }
@@ -141,7 +133,7 @@ void OrbLauncherManager::onSigLauncherInstall()
     }
     // Advanced before the start: a failing start must not offer the same update again.
     const std::string serverCopy =
-        (appString(model, "Storage") + QLatin1Char('/') +
+        (AppString(model, "Storage") + QLatin1Char('/') +
          QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "GameSettingsPackage")))
             .toStdString();
     const std::string serverVersion = model->GetSpecifyConfigValue(serverCopy, "launcher", "Version");
@@ -150,14 +142,14 @@ void OrbLauncherManager::onSigLauncherInstall()
 
     const QString programDir = QCoreApplication::applicationDirPath();
     const QString updater = QDir::toNativeSeparators(programDir + QLatin1Char('/') + UpdaterProgramName());
-    const QString backup = QDir::toNativeSeparators(appString(model, "Backup"));
+    const QString backup = QDir::toNativeSeparators(AppString(model, "Backup"));
     const QString target = QDir::toNativeSeparators(programDir + QLatin1Char('/'));
     if (updater.isEmpty() || backup.isEmpty()) {
         ORB_LOG(OrbLogError, "Updater path or update package path is empty");
         return;
     }
     if (IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller"))
-        installer->removeDirContents(appString(model, "Storage"));
+        installer->removeDirContents(AppString(model, "Storage"));
     if (QProcess::startDetached(updater, {backup, target, LauncherProgramName()}, QString())) {
         m_launcherPackageReady = false;
         // The version label shows the application file's Version, which nothing
@@ -168,8 +160,7 @@ void OrbLauncherManager::onSigLauncherInstall()
             const QString text = installed.startsWith(QLatin1Char('v'), Qt::CaseInsensitive)
                                      ? installed
                                      : QStringLiteral("v") + installed;
-            const std::string section = OrbModel::GameSection();
-            model->SetString(OrbConfig::AppConfig, section.c_str(), "Version", text.toUtf8().constData());
+            SetAppString(model, "Version", text);
         }
         ORB_LOG(OrbLogInfo, "Update process started successfully");
         QCoreApplication::quit();

@@ -8,6 +8,7 @@
 #include "model/OrbModel.h"
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
+#include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
 #include "workflow/game/OrbInstallManifest.h"
 #include "workflow/update/OrbPublisherKey.h"
@@ -24,25 +25,15 @@
 #include <string>
 
 using namespace OrbWorkflowRules;
+using namespace OrbWorkflowModel;
 
 namespace {
 
 constexpr auto kSettings = OrbConfig::GameSettingConfig;
 
-QString localSetting(IOrbModel* model, const char* section, const char* key)
-{
-    return QString::fromStdString(model->GetStringValue(kSettings, section, key));
-}
-
-QString appString(IOrbModel* model, const char* key)
-{
-    const std::string section = OrbModel::GameSection();
-    return QString::fromStdString(model->GetStringValue(OrbConfig::AppConfig, section.c_str(), key));
-}
-
 QString serverCopyPath(IOrbModel* model)
 {
-    return appString(model, "Storage") + QLatin1Char('/') +
+    return AppString(model, "Storage") + QLatin1Char('/') +
            QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "GameSettingsPackage"));
 }
 
@@ -98,8 +89,8 @@ void OrbLauncherManager::onSigUpdateCheckStart()
     IOrbNetwork* backend = GetComponent<IOrbNetwork>("OrbBackend");
     if (!model || !backend)
         return;
-    const QString url = localSetting(model, "launcher", "GameSettingsUrl");
-    const QString storage = appString(model, "Storage");
+    const QString url = Setting(model, "launcher", "GameSettingsUrl");
+    const QString storage = AppString(model, "Storage");
     if (!QDir(storage).exists())
         QDir().mkdir(storage);
     const QString name = FileNameOfUrl(url);
@@ -214,7 +205,7 @@ void OrbLauncherManager::onSigGameSettingDownloadFinish()
     // Launcher.
     const QString serverLauncher = server("launcher", "Version");
     bool proceed = true;
-    if (IsNewerVersion(serverLauncher, localSetting(model, "launcher", "Version"))) {
+    if (IsNewerVersion(serverLauncher, Setting(model, "launcher", "Version"))) {
         proceed = DecimalOrZero(server("launcher", "IsForceUpdate")) == 0;
         if (DecimalOrZero(server("launcher", "IsHintUpdate")) != 0) {
             emit sigHintUpdate(QString::fromUtf8("启动器有新版本") + QVersionNumber::fromString(serverLauncher).toString() +
@@ -229,35 +220,34 @@ void OrbLauncherManager::onSigGameSettingDownloadFinish()
         return;
 
     // Game.
-    const std::string section = OrbModel::GameSection();
     const QString serverGame = server("Basic", "Version");
-    if (IsNewerVersion(serverGame, localSetting(model, "Basic", "Version"))) {
-        if (model->GetBoolValue(OrbConfig::AppConfig, section.c_str(), "IsInstallGmae"))
-            model->SetBool(OrbConfig::AppConfig, section.c_str(), "IsUpdateGmaeHint", true);
+    if (IsNewerVersion(serverGame, Setting(model, "Basic", "Version"))) {
+        if (AppBool(model, "IsInstallGmae"))
+            SetAppBool(model, "IsUpdateGmaeHint", true);
         // The previous version's package, named after the URL it came from.
-        const QString downloadDir = appString(model, "DownLoadPath");
+        const QString downloadDir = AppString(model, "DownLoadPath");
         QStringList oldPackages;
-        const QString recorded = appString(model, "DownLoadGamePackage");
+        const QString recorded = AppString(model, "DownLoadGamePackage");
         if (!recorded.isEmpty())
             oldPackages << downloadDir + QLatin1Char('/') + recorded;
 
         copyKeys(model, serverCopy, "Basic",
                  {"GameName", "GameSize", "GamePackageUrl", "WebPageUrl", "Version", "IsClearGamePath",
                   "IsOpenMoreGames", "GamePackageSha256", "GamePackageSize"});
-        model->SetBool(OrbConfig::AppConfig, section.c_str(), "IsDownloadFinish", false);
-        model->SetBool(OrbConfig::AppConfig, section.c_str(), "IsInstallGmae", false);
+        SetAppBool(model, "IsDownloadFinish", false);
+        SetAppBool(model, "IsInstallGmae", false);
 
-        const QString next = FileNameOfUrl(localSetting(model, "Basic", "GamePackageUrl"));
+        const QString next = FileNameOfUrl(Setting(model, "Basic", "GamePackageUrl"));
         if (!next.isEmpty() && next != recorded)
             oldPackages << downloadDir + QLatin1Char('/') + next;
         if (GetComponent<IOrbArchieve>("OrbInstaller")) {
             removeOldPackages(oldPackages);
             const bool clearGame = model->GetBoolValue(kSettings, "Basic", "IsClearGamePath");
-            const QString manifestPath = OrbInstallManifest::PathForGame(QString::fromStdString(section));
+            const QString manifestPath = OrbInstallManifest::PathForGame(QString::fromStdString(OrbModel::GameSection()));
             QThreadPool::globalInstance()->start([clearGame, manifestPath] { cleanUpGameFolder(clearGame, manifestPath); });
         }
     }
-    if (model->GetBoolValue(OrbConfig::AppConfig, section.c_str(), "IsUpdateGmaeHint")) {
+    if (AppBool(model, "IsUpdateGmaeHint")) {
         emit sigUpdateGameHint(QString::fromUtf8("新版本") + QVersionNumber::fromString(serverGame).toString() +
                                QString::fromUtf8("已发布，请更新游戏"));
     }
