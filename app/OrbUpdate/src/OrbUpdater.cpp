@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QSet>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -183,14 +184,14 @@ bool OrbUpdater::checkSeal()
         note(QStringLiteral("error: %1; nothing is installed").arg(error));
         return false;
     }
-    QStringList present;
+    QSet<QString> present;
     QDirIterator it(m_source, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(m_source).relativeFilePath(info.filePath());
         if (!isLink(info) && info.isFile() && rel != QLatin1String(OrbPackageManifest::kFileName))
-            present.append(rel);
+            present.insert(rel);
     }
     for (const QString& rel : present) {
         if (!m_sealed.contains(rel)) {

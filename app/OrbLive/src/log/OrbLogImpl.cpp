@@ -46,8 +46,8 @@ std::string resolveConfigPath(const std::string& relative)
     return buffer;
 }
 
-// The "%T" part changes once a second; formatting it (and converting to local
-// time) per line would cost more than the rest of the line.
+// The hours-minutes-seconds part changes once a second; formatting it (and
+// converting to local time) per line would cost more than the rest of the line.
 struct SecondText {
     std::time_t second = -1;
     char text[80] = {};
@@ -71,7 +71,7 @@ std::string timeField()
         cached.second = seconds;
     }
     std::string text(cached.text, cached.length);
-    if (cached.length > 0 && sizeof(cached.text) - cached.length > 5) {
+    if (cached.length > 0) {
         const unsigned millis = static_cast<unsigned>((ticks % 10000000) / 10000);
         char digits[8];
         std::snprintf(digits, sizeof(digits), ".%03u", millis);
