@@ -18,6 +18,13 @@ private slots:
         QTest::newRow("no slash") << "game_settings.ini" << "game_settings.ini";
         QTest::newRow("trailing slash") << "http://127.0.0.1/cfg/" << "";
         QTest::newRow("empty") << "" << "";
+        QTest::newRow("query") << "http://127.0.0.1/p/game.zip?token=a/b" << "game.zip";
+        QTest::newRow("fragment") << "http://127.0.0.1/p/game.zip#x/y" << "game.zip";
+        QTest::newRow("backslash") << "http://127.0.0.1/p/..\\..\\evil.exe" << "";
+        QTest::newRow("dot dot") << "http://127.0.0.1/p/.." << "";
+        QTest::newRow("dot") << "http://127.0.0.1/p/." << "";
+        QTest::newRow("drive") << "C:evil.exe" << "";
+        QTest::newRow("two dots inside") << "http://127.0.0.1/p/game..zip" << "game..zip";
     }
     void fileNameOfUrl()
     {
@@ -82,22 +89,53 @@ private slots:
         QCOMPARE(GameFolder(install, "valdane"), folder);
     }
 
-    void executableSearch()
+    void executableName()
     {
-        QTemporaryDir dir;
-        const QString name = ExecutableName("valdane");
 #ifdef Q_OS_WIN
-        QCOMPARE(name, QStringLiteral("valdane.exe"));
+        QCOMPARE(ExecutableName("valdane"), QStringLiteral("valdane.exe"));
 #else
-        QCOMPARE(name, QStringLiteral("valdane"));
+        QCOMPARE(ExecutableName("valdane"), QStringLiteral("valdane"));
 #endif
-        QVERIFY(QDir().mkpath(dir.filePath("bin/x64")));
-        orbtest::writeFile(dir.filePath("Valdane"), "wrong case");
-        orbtest::writeFile(dir.filePath("bin/readme.txt"), "");
-        QCOMPARE(FindExecutable(dir.path(), name), QString());
-        orbtest::writeFile(dir.filePath("bin/x64/") + name, "client");
-        QCOMPARE(FindExecutable(dir.path(), name), dir.filePath("bin/x64/") + name);
-        QCOMPARE(FindExecutable(QString(), name), QString());
+    }
+
+    // The client is started exactly where the installation put it: a file of the
+    // same name elsewhere below the folder (or outside it) is never taken.
+    void executableBelow_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("recorded") << "bin/x64/valdane" << true;
+        QTest::newRow("same name elsewhere") << "valdane" << false;
+        QTest::newRow("not executable") << "bin/readme.txt" << false;
+        QTest::newRow("leaves the folder") << "../outside/valdane" << false;
+        QTest::newRow("absolute") << "/bin/sh" << false;
+        QTest::newRow("a folder") << "bin" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void executableBelow()
+    {
+        QFETCH(QString, relative);
+        QFETCH(bool, found);
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("game/bin/x64")));
+        QVERIFY(QDir().mkpath(dir.filePath("outside")));
+        QVERIFY(QDir().mkpath(dir.filePath("game/tools")));
+        for (const char* path : {"game/bin/x64/valdane", "game/tools/valdane", "outside/valdane", "game/bin/readme.txt"}) {
+            orbtest::writeFile(dir.filePath(path), "client");
+            if (!QString::fromLatin1(path).endsWith(".txt"))
+                QFile::setPermissions(dir.filePath(path), QFile::permissions(dir.filePath(path)) | QFile::ExeOwner);
+        }
+        const QString game = dir.filePath("game");
+        QCOMPARE(ExecutableBelow(game, relative), found ? QDir::cleanPath(game + "/" + relative) : QString());
+    }
+
+    void recordedExecutable()
+    {
+        const QString root = "/g/valdane";
+        const QStringList written = {"/g/valdane/tools/deep/valdane", "/g/valdane/bin/valdane", "/g/valdane/bin/Valdane",
+                                     "/g/other/valdane", "/g/valdane/bin/"};
+        QCOMPARE(RecordedExecutable(root, written, "valdane"), QStringLiteral("bin/valdane"));
+        QCOMPARE(RecordedExecutable(root, {"/g/other/valdane"}, "valdane"), QString());
     }
 };
 

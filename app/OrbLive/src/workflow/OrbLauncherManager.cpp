@@ -2,36 +2,74 @@
 
 #include "core/ComponentRegistry.h"
 #include "core/OrbLog.h"
+#include "model/IOrbModel.h"
 #include "services/download/IOrbNetwork.h"
 #include "services/download/OrbBackend.h"
 #include "services/installer/IOrbArchieve.h"
 #include "services/installer/OrbInstaller.h"
 #include "ui/OrbViewLauncher.h"
+#include "workflow/game/OrbGameClients.h"
+#include "workflow/game/OrbGameInstall.h"
+#include "workflow/update/OrbLauncherIdentity.h"
+#include "workflow/update/OrbSelfUpdate.h"
+#include "workflow/update/OrbUpdateCheck.h"
 
 #include <QDebug>
-#include <QProcess>
 #include <QUrl>
 
-OrbLauncherManager::OrbLauncherManager(QObject* parent) : QObject(parent) {}
+OrbLauncherManager::OrbLauncherManager(QObject* parent)
+    : QObject(parent),
+      m_updateCheck(new OrbUpdateCheck(this)),
+      m_selfUpdate(new OrbSelfUpdate(this)),
+      m_gameInstall(new OrbGameInstall(this)),
+      m_clients(new OrbGameClients(this))
+{
+    // The features' outcomes are the controller's signals.
+    connect(m_updateCheck, &OrbUpdateCheck::started, this, &OrbLauncherManager::sigUpdateCheckCallback);
+    connect(m_updateCheck, &OrbUpdateCheck::launcherHint, this, &OrbLauncherManager::sigHintUpdate);
+    connect(m_updateCheck, &OrbUpdateCheck::finished, this, &OrbLauncherManager::sigUpdateCheckFinish);
+    connect(m_updateCheck, &OrbUpdateCheck::gameHint, this, &OrbLauncherManager::sigUpdateGameHint);
+    connect(m_updateCheck, &OrbUpdateCheck::failed, this, &OrbLauncherManager::sigUpdateCheckFailed);
+
+    connect(m_selfUpdate, &OrbSelfUpdate::started, this, &OrbLauncherManager::sigUpdateCheckCallback);
+    connect(m_selfUpdate, &OrbSelfUpdate::ready, this, &OrbLauncherManager::sigExtractLauncherFinish);
+    connect(m_selfUpdate, &OrbSelfUpdate::downloadFailed, this, &OrbLauncherManager::sigUpdateCheckFailed);
+    connect(m_selfUpdate, &OrbSelfUpdate::installFailed, this, &OrbLauncherManager::sigInstallFailed);
+
+    connect(m_gameInstall, &OrbGameInstall::downloadCallback, this, &OrbLauncherManager::sigDownloadBtnClickedCallback);
+    connect(m_gameInstall, &OrbGameInstall::verifyFailed, this, &OrbLauncherManager::sigDownloadVerifyFailed);
+    connect(m_gameInstall, &OrbGameInstall::installed, this, &OrbLauncherManager::sigExtractGameFinished);
+    connect(m_gameInstall, &OrbGameInstall::installFailed, this, &OrbLauncherManager::sigInstallFailed);
+
+    connect(m_clients, &OrbGameClients::startResult, this, &OrbLauncherManager::sigStartPlayGameCallback);
+    connect(m_clients, &OrbGameClients::notFound, this, &OrbLauncherManager::sigNotFoundExecutable);
+    connect(m_clients, &OrbGameClients::allEnded, this, [this] { emit sigStartPlayGameCallback(false); });
+}
 
 OrbLauncherManager::~OrbLauncherManager()
 {
     qDebug() << "~OrbLauncherManager called";
-    // Destroying a client that still runs ends it; its end is no longer reported.
-    const QList<QProcess*> games = m_games;
-    m_games.clear();
-    for (QProcess* process : games) {
-        process->disconnect(this);
-        delete process;
-    }
+    // The clients go first: destroying one that still runs ends it.
+    delete m_clients;
+    m_clients = nullptr;
     delete m_view;
     m_view = nullptr;
+}
+
+int OrbLauncherManager::gameCount() const
+{
+    return m_clients ? m_clients->count() : 0;
 }
 
 void OrbLauncherManager::Init()
 {
     if (m_view)
         return;
+    if (IOrbModel* model = GetComponent<IOrbModel>("OrbModel")) {
+        // Before the scene reads the version label.
+        OrbSelfUpdate::ConfirmPendingUpdate(model);
+        OrbLauncherIdentity::Establish(model);
+    }
     m_view = new OrbViewLauncher();
     OrbViewLauncher* view = m_view;
 
@@ -65,12 +103,13 @@ void OrbLauncherManager::Init()
         connect(backend, &OrbBackend::sigLauncherUpdateProgress, view, &OrbViewLauncher::sigProgressValue);
         connect(backend, &OrbBackend::sigLauncherUpdateDownloadFinish, this, &OrbLauncherManager::onSigLauncherUpdateDownloadFinish);
     }
-    // The installer; the controller again comes first for a finished game extraction.
+    // The installer. Its completion signals follow every outcome, so the scene
+    // hears of a finished extraction from the controller, and only of a good one.
     if (auto* installer = dynamic_cast<OrbInstaller*>(GetComponent<IOrbArchieve>("OrbInstaller"))) {
         connect(installer, &OrbInstaller::sigExtractGameFinished, this, &OrbLauncherManager::onSigExtractGameFinished);
-        connect(installer, &OrbInstaller::sigExtractGameFinished, view, &OrbViewLauncher::sigExtractGameFinished);
+        connect(this, &OrbLauncherManager::sigExtractGameFinished, view, &OrbViewLauncher::sigExtractGameFinished);
         connect(installer, &OrbInstaller::sigProgressValue, view, &OrbViewLauncher::sigProgressValue);
-        connect(installer, &OrbInstaller::sigExtractLauncherFinish, view, &OrbViewLauncher::sigExtractLauncherFinish);
+        connect(this, &OrbLauncherManager::sigExtractLauncherFinish, view, &OrbViewLauncher::sigExtractLauncherFinish);
     }
 
     // Failure reports beyond the table above: offline start, failed unpacking,
@@ -91,12 +130,6 @@ void OrbLauncherManager::Init()
     view->loadScene(QUrl(QString::fromLatin1(kSceneUrl)));
 }
 
-void OrbLauncherManager::onSigDownloadVerifyFailed(QString reason)
-{
-    ORB_LOG(OrbLogError, "Package verification failed: %s", reason.toUtf8().constData());
-    emit sigDownloadVerifyFailed(reason);
-}
-
 void OrbLauncherManager::Uninit()
 {
     delete m_view;
@@ -106,4 +139,106 @@ void OrbLauncherManager::Uninit()
 std::string OrbLauncherManager::GetName()
 {
     return "OrbLauncherManager";
+}
+
+// Update check.
+
+void OrbLauncherManager::onSigUpdateCheckStart()
+{
+    ORB_LOG(OrbLogInfo, "Update Check Start");
+    m_updateCheck->request();
+}
+
+void OrbLauncherManager::onSigGameSettingDownloadFinish()
+{
+    m_updateCheck->onFetched();
+}
+
+void OrbLauncherManager::onSigGameSettingDownloadFailed(qint32 error)
+{
+    m_updateCheck->onFetchFailed(error);
+}
+
+// Self-update.
+
+void OrbLauncherManager::onSigLauncherUpdateStart()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Update Start");
+    m_selfUpdate->start();
+}
+
+void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Update Download Finish");
+    m_selfUpdate->onDownloaded();
+}
+
+void OrbLauncherManager::onSigLauncherUpdateDownloadFailed(qint32 error)
+{
+    m_selfUpdate->onDownloadFailed(error);
+}
+
+void OrbLauncherManager::onSigLauncherInstall()
+{
+    ORB_LOG(OrbLogInfo, "Launcher Install");
+    m_selfUpdate->install();
+}
+
+void OrbLauncherManager::onSigExtractReport(const OrbExtractReport& report)
+{
+    if (report.type == IOrbArchieve::extractLauncher)
+        m_selfUpdate->onExtracted(report);
+}
+
+// Game download and installation.
+
+void OrbLauncherManager::onSigDownLoadBtnClicked(QString path)
+{
+    ORB_LOG(OrbLogInfo, "DownLoad Btn Clicked");
+    m_gameInstall->chooseFolder(path);
+}
+
+void OrbLauncherManager::onSigSetDownloadStatus(bool status)
+{
+    ORB_LOG(OrbLogInfo, "onSigSetDownloadStatus %s", status ? "true" : "false");
+    m_gameInstall->setDownloadStatus(status);
+}
+
+void OrbLauncherManager::onSigDownloadFinish()
+{
+    ORB_LOG(OrbLogInfo, "Download Finish");
+    m_gameInstall->onDownloaded();
+}
+
+void OrbLauncherManager::onSigDownloadVerifyFailed(QString reason)
+{
+    ORB_LOG(OrbLogError, "Package verification failed: %s", reason.toUtf8().constData());
+    emit sigDownloadVerifyFailed(reason);
+}
+
+void OrbLauncherManager::onSigStartInstallGame()
+{
+    ORB_LOG(OrbLogInfo, "Start Install Game");
+    m_gameInstall->startInstall();
+}
+
+void OrbLauncherManager::onSigExtractGameFinished()
+{
+    ORB_LOG(OrbLogInfo, "Extract Game Finished");
+    if (IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller"))
+        m_gameInstall->onExtracted(installer->lastExtractReport());
+}
+
+// Game clients.
+
+void OrbLauncherManager::onSigStartPlayGame()
+{
+    ORB_LOG(OrbLogInfo, "Start Play Game");
+    m_clients->start();
+}
+
+void OrbLauncherManager::onSigCloseAllGames()
+{
+    ORB_LOG(OrbLogInfo, "Close All Games Start");
+    m_clients->closeAll();
 }

@@ -2,21 +2,24 @@
 
 #include "IOrbLauncher.h"
 
-#include <QList>
 #include <QObject>
 #include <QString>
 
-class IOrbModel;
+class OrbGameClients;
+class OrbGameInstall;
+class OrbSelfUpdate;
+class OrbUpdateCheck;
 class OrbViewLauncher;
-class QProcess;
 struct OrbExtractReport;
 
-// The launcher controller. Its implementation is split by concern:
-//   OrbLauncherManager.cpp        life cycle and the program's signal connections
-//   update/OrbUpdateCheck.cpp     the start-up update check and its clean-up task
-//   update/OrbSelfUpdate.cpp      launcher package download, unpacking, updater start
-//   game/OrbGameInstall.cpp       install folder, game download, installation
-//   game/OrbGameClients.cpp       game clients: start, end, close all
+// The launcher controller: the thin owner of the program's signal connections.
+// The work is done by one feature controller each, which it owns and wires:
+//   update/OrbUpdateCheck    the start-up update check and its clean-up task
+//   update/OrbSelfUpdate     launcher package download, unpacking, updater start
+//   game/OrbGameInstall      install folder, game download, installation
+//   game/OrbGameClients      game clients: start, end, close all
+// Each feature ends every task it starts exactly once; the slots below only
+// log their first line and pass the event on.
 class OrbLauncherManager : public QObject, public IOrbLauncher {
     Q_OBJECT
 public:
@@ -31,7 +34,10 @@ public:
     static constexpr const char* kSceneUrl = "qrc:/qml/main.qml";
 
     OrbViewLauncher* view() const { return m_view; }
-    int gameCount() const { return int(m_games.size()); }
+    int gameCount() const;
+    OrbUpdateCheck* updateCheck() const { return m_updateCheck; }
+    OrbSelfUpdate* selfUpdate() const { return m_selfUpdate; }
+    OrbGameInstall* gameInstall() const { return m_gameInstall; }
 
 signals:
     void sigDownloadBtnClickedCallback(bool result);
@@ -44,6 +50,10 @@ signals:
     void sigUpdateCheckFailed(QString reason);
     void sigInstallFailed(QString reason);
     void sigDownloadVerifyFailed(QString reason);
+    // Successful ends only: the installer's own completion signals follow every
+    // outcome, so the scene hears of them through the controller.
+    void sigExtractGameFinished();
+    void sigExtractLauncherFinish();
 
 public slots:
     void onSigDownLoadBtnClicked(QString path);
@@ -67,23 +77,9 @@ public slots:
     void onSigDownloadVerifyFailed(QString reason);
 
 private:
-    void onGameClientFinished(QProcess* process);
-    void endUpdateCheckOffline(const QString& reason);
-    bool verifySettingsCopy(IOrbModel* model, QString* reason);
-    void launcherPackageFailed(const QString& reason, bool unpacking = false);
-
     OrbViewLauncher* m_view = nullptr;
-    QList<QProcess*> m_games;
-    // True only while Backup holds a completely unpacked launcher package from
-    // this run; nothing else may be handed to the updater.
-    bool m_launcherPackageReady = false;
-
-    // The update check fetches the signature (when a publisher key is
-    // configured) and then the settings file it signs.
-    enum class SettingsFetch { Idle, Signature, Settings };
-    static constexpr const char* kSignatureSuffix = ".sig";
-    SettingsFetch m_settingsFetch = SettingsFetch::Idle;
-    QString m_settingsUrl;
-    QString m_settingsPath;
-    bool m_unsignedNoted = false;
+    OrbUpdateCheck* m_updateCheck = nullptr;
+    OrbSelfUpdate* m_selfUpdate = nullptr;
+    OrbGameInstall* m_gameInstall = nullptr;
+    OrbGameClients* m_clients = nullptr;
 };

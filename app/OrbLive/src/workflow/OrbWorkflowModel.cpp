@@ -31,9 +31,30 @@ void SetAppBool(IOrbModel* model, const char* key, bool value)
     model->SetBool(OrbConfig::AppConfig, section.c_str(), key, value);
 }
 
+QString UserString(IOrbModel* model, const char* section, const char* key)
+{
+    return QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, section, key));
+}
+
+void SetUserString(IOrbModel* model, const char* section, const char* key, const QString& value)
+{
+    model->SetString(OrbConfig::UserConfig, section, key, value.toUtf8().constData());
+}
+
 QString Setting(IOrbModel* model, const char* section, const char* key)
 {
     return QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, section, key));
+}
+
+void SetSetting(IOrbModel* model, const char* section, const char* key, const QString& value)
+{
+    model->SetString(OrbConfig::GameSettingConfig, section, key, value.toUtf8().constData());
+}
+
+QString ServerCopyPath(IOrbModel* model)
+{
+    return AppString(model, OrbKey::Storage) + QLatin1Char('/') +
+           UserString(model, OrbKey::UserGame, OrbKey::GameSettingsPackage);
 }
 
 } // namespace OrbWorkflowModel

@@ -1,6 +1,7 @@
 #include "OrbWorkflowRules.h"
 
-#include <QDirIterator>
+#include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QVersionNumber>
 
@@ -8,8 +9,21 @@ namespace OrbWorkflowRules {
 
 QString FileNameOfUrl(const QString& url)
 {
-    const int slash = url.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? url : url.mid(slash + 1);
+    // The query and fragment name no file; a name that is not one plain file name
+    // would be joined to a folder and could point anywhere.
+    QString path = url;
+    const int cut = path.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+    if (cut >= 0)
+        path.truncate(cut);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = slash < 0 ? path : path.mid(slash + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char(':')))
+        return {};
+    for (const QChar c : name)
+        if (c.unicode() < 0x20)
+            return {};
+    return name;
 }
 
 bool IsNewerVersion(const QString& server, const QString& local)
@@ -47,17 +61,33 @@ QString ExecutableName(const QString& gameName)
 #endif
 }
 
-QString FindExecutable(const QString& folder, const QString& name)
+QString ExecutableBelow(const QString& folder, const QString& relative)
 {
-    if (folder.isEmpty() || name.isEmpty())
+    if (folder.isEmpty() || relative.isEmpty() || QDir::isAbsolutePath(relative) ||
+        relative.contains(QLatin1Char('\\')))
         return {};
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (it.fileName() == name)
-            return path;
+    const QString root = QDir::cleanPath(folder);
+    const QString path = QDir::cleanPath(root + QLatin1Char('/') + relative);
+    if (!path.startsWith(root + QLatin1Char('/')))
+        return {};
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable() ? path : QString();
+}
+
+QString RecordedExecutable(const QString& root, const QStringList& written, const QString& name)
+{
+    const QString base = QDir::cleanPath(root) + QLatin1Char('/');
+    QString best;
+    for (const QString& path : written) {
+        const QString clean = QDir::cleanPath(path);
+        if (!clean.startsWith(base) || QFileInfo(clean).fileName() != name)
+            continue;
+        const QString rel = clean.mid(base.size());
+        // The shallowest one is the client; deeper ones are tools or bundled copies.
+        if (best.isEmpty() || rel.count(QLatin1Char('/')) < best.count(QLatin1Char('/')))
+            best = rel;
     }
-    return {};
+    return best;
 }
 
 QString LauncherProgramName()

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Small pure rules of the launcher workflow, kept apart so they can be tested
 // without components.
 namespace OrbWorkflowRules {
 
-// The text after the last "/" of a URL, or the whole URL when it has none.
+// The text after the last "/" of a URL (its query and fragment left out), or the
+// whole URL when it has none. Empty when that is no plain file name: empty, "."
+// or "..", or holding a backslash, a colon or a control character.
 QString FileNameOfUrl(const QString& url);
 
 // True when `server` is a newer version than `local`. Text that does not start
@@ -23,9 +26,13 @@ QString GameFolder(const QString& installDirectory, const QString& gameName);
 // The game's executable file name (".exe" on Windows only).
 QString ExecutableName(const QString& gameName);
 
-// The first file below `folder` (any depth) whose name equals `name` exactly;
-// empty when there is none.
-QString FindExecutable(const QString& folder, const QString& name);
+// The executable file `relative` below `folder`, exactly there; empty when the
+// path leaves the folder or names no executable file.
+QString ExecutableBelow(const QString& folder, const QString& relative);
+
+// Among the paths an installation wrote below `root`, the shallowest file named
+// exactly `name`, relative to root; empty when it wrote none.
+QString RecordedExecutable(const QString& root, const QStringList& written, const QString& name);
 
 // A declared package size in bytes; -1 when the text is empty or not a
 // non-negative decimal number.

@@ -85,10 +85,14 @@ std::string OrbBackend::GetName()
 
 bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& path)
 {
+    return RequestAsnycGameSettingUrl(url, path, OrbPackageCheck());
+}
+
+bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check)
+{
     if (!m_network)
         return false;
-    std::shared_ptr<OrbNetDownload> download =
-        m_network->Download(url.toUtf8().toStdString(), path.toUtf8().toStdString(), false);
+    std::shared_ptr<OrbNetDownload> download = m_network->Download(request(url, path, check), false);
     return OrbNetDownloadWatcher::Watch(download, this, std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
                  std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
 }

@@ -25,6 +25,7 @@ public:
     std::string GetName() override;
 
     bool RequestAsnycGameSettingUrl(const QString& url, const QString& path) override;
+    bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
     bool RequestAsnycDownLoadUrl(const QString& url, const QString& path) override;
     bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path) override;
     void StopDownLoad() override;

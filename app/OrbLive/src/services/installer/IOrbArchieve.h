@@ -6,6 +6,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QuaZip;
 
@@ -36,6 +37,7 @@ struct OrbExtractReport {
     QList<OrbSkippedEntry> skipped;
     QString failedEntry;      // the entry that could not be written, if any
     QString error;            // why the run failed, empty otherwise
+    QStringList written;      // destination paths written, in archive order (installed runs only)
 
     // True when the destination now holds the package's content (possibly
     // without the skipped entries). Only then may the package be discarded.

@@ -1,13 +1,11 @@
-// The launcher's self-update: download the launcher package, unpack it into the
-// backup folder, hand over to the external updater and quit.
-#include "workflow/OrbLauncherManager.h"
+#include "workflow/update/OrbSelfUpdate.h"
 
 #include "core/ComponentRegistry.h"
 #include "core/OrbLog.h"
 #include "model/IOrbModel.h"
-#include "model/OrbModel.h"
 #include "services/download/IOrbNetwork.h"
 #include "services/installer/IOrbArchieve.h"
+#include "workflow/OrbPackageFile.h"
 #include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
 #include "workflow/update/OrbPublisherKey.h"
@@ -20,151 +18,219 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <string>
-
 using namespace OrbWorkflowRules;
 using namespace OrbWorkflowModel;
 
-void OrbLauncherManager::onSigLauncherUpdateStart()
+namespace {
+
+OrbPackageCheck declaredLauncherPackage(IOrbModel* model)
 {
-    ORB_LOG(OrbLogInfo, "Launcher Update Start");
+    OrbPackageCheck check;
+    check.sha256 = Setting(model, "launcher", "LauncherPackageSha256").trimmed();
+    check.size = DeclaredSize(Setting(model, "launcher", "LauncherPackageSize"));
+    return check;
+}
+
+} // namespace
+
+OrbSelfUpdate::OrbSelfUpdate(QObject* parent) : QObject(parent) {}
+
+QString OrbSelfUpdate::packagePath(IOrbModel* model) const
+{
+    return AppString(model, OrbKey::Storage) + QLatin1Char('/') +
+           UserString(model, OrbKey::UserGame, OrbKey::LauncherPackage);
+}
+
+void OrbSelfUpdate::start()
+{
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     IOrbNetwork* backend = GetComponent<IOrbNetwork>("OrbBackend");
     if (!model || !backend)
         return;
+    if (m_stage == Stage::Downloading || m_stage == Stage::Unpacking || m_stage == Stage::Staging)
+        return;
     // Whatever Backup held before belongs to an earlier attempt.
-    m_launcherPackageReady = false;
-    const QString url = QString::fromStdString(model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageUrl"));
+    m_stage = Stage::Idle;
+    const QString url = Setting(model, "launcher", "LauncherPackageUrl");
     const QString name = FileNameOfUrl(url);
-    model->SetString(OrbConfig::UserConfig, "Game", "LauncherPackage", name.toUtf8().constData());
-    const QString storage = AppString(model, "Storage");
-    OrbPackageCheck check;
-    check.sha256 = QString::fromStdString(
-                       model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSha256"))
-                       .trimmed();
-    check.size = DeclaredSize(QString::fromStdString(
-        model->GetStringValue(OrbConfig::GameSettingConfig, "launcher", "LauncherPackageSize")));
-    if (check.sha256.isEmpty() && !OrbPublisherKey::Pem().isEmpty()) {
-        emit sigUpdateCheckCallback(false);
-        launcherPackageFailed(QStringLiteral("the signed settings declare no SHA-256 for the launcher package"));
+    SetUserString(model, OrbKey::UserGame, OrbKey::LauncherPackage, name);
+    if (name.isEmpty()) {
+        emit started(false);
+        fail(QStringLiteral("the launcher package address names no file: %1").arg(url), false);
         return;
     }
-    emit sigUpdateCheckCallback(backend->RequestAsnycLauncherUpdateUrl(url, storage + QLatin1Char('/') + name, check));
+    const OrbPackageCheck check = declaredLauncherPackage(model);
+    if (OrbPublisherKey::Signed() && (check.sha256.isEmpty() || check.size < 0)) {
+        emit started(false);
+        fail(QStringLiteral("the signed settings declare no SHA-256 and size for the launcher package"), false);
+        return;
+    }
+    const bool ok = backend->RequestAsnycLauncherUpdateUrl(url, packagePath(model), check);
+    if (ok)
+        m_stage = Stage::Downloading;
+    emit started(ok);
+    if (!ok)
+        fail(QStringLiteral("the launcher package download could not be started"), false);
 }
 
-void OrbLauncherManager::onSigLauncherUpdateDownloadFailed(qint32 error)
+void OrbSelfUpdate::onDownloadFailed(qint32 error)
 {
+    if (m_stage != Stage::Downloading)
+        return;
     if (error == NetVerifyFailed || error == NetTooLarge) {
-        launcherPackageFailed(
-            QStringLiteral("the launcher package does not match its declared size or SHA-256 (error %1)").arg(error));
+        fail(QStringLiteral("the launcher package does not match its declared size or SHA-256 (error %1)").arg(error), false);
         return;
     }
-    launcherPackageFailed(QStringLiteral("the launcher package could not be downloaded (error %1)").arg(error));
+    fail(QStringLiteral("the launcher package could not be downloaded (error %1)").arg(error), false);
 }
 
 // Download failures reach the scene as a failed check, unpacking failures as a
 // failed installation; both offer the launcher update again.
-void OrbLauncherManager::launcherPackageFailed(const QString& reason, bool unpacking)
+void OrbSelfUpdate::fail(const QString& reason, bool unpacking)
 {
-    m_launcherPackageReady = false;
+    m_stage = Stage::Idle;
     ORB_LOG(OrbLogError, "Launcher update failed: %s", reason.toUtf8().constData());
     if (unpacking)
-        emit sigInstallFailed(reason);
+        emit installFailed(reason);
     else
-        emit sigUpdateCheckFailed(reason);
+        emit downloadFailed(reason);
 }
 
-void OrbLauncherManager::onSigLauncherUpdateDownloadFinish()
+bool OrbSelfUpdate::unpackInto(IOrbModel* model, const QString& package)
 {
-    ORB_LOG(OrbLogInfo, "Launcher Update Download Finish");
     IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller");
-    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
-    if (!installer || !model)
-        return;
-    m_launcherPackageReady = false;
-    const QString backup = AppString(model, "Backup");
+    if (!installer)
+        return false;
+    const QString backup = AppString(model, OrbKey::Backup);
     if (!QDir(backup).exists()) {
         QDir().mkdir(backup);
     } else if (!installer->removeDirContents(backup)) {
         // Left-overs of an earlier package must not be mixed into this one.
-        launcherPackageFailed(QStringLiteral("the backup folder could not be emptied"), true);
-        return;
+        fail(QStringLiteral("the backup folder could not be emptied"), true);
+        return false;
     }
-    const QString package = AppString(model, "Storage") + QLatin1Char('/') +
-                            QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "LauncherPackage"));
     installer->extractDir(package, backup, IOrbArchieve::extractLauncher);
+    return true;
 }
 
-void OrbLauncherManager::onSigExtractReport(const OrbExtractReport& report)
+void OrbSelfUpdate::onDownloaded()
 {
-    if (report.type != IOrbArchieve::extractLauncher)
+    if (m_stage != Stage::Downloading)
         return;
+    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+    if (!model || !GetComponent<IOrbArchieve>("OrbInstaller"))
+        return;
+    m_stage = Stage::Unpacking;
+    unpackInto(model, packagePath(model));
+}
+
+void OrbSelfUpdate::onExtracted(const OrbExtractReport& report)
+{
+    if (m_stage != Stage::Unpacking && m_stage != Stage::Staging)
+        return;
+    const bool staging = m_stage == Stage::Staging;
     // A launcher is handed over only whole: a skipped entry is a missing file.
     if (report.outcome != OrbExtractReport::Complete) {
-        launcherPackageFailed(QStringLiteral("the launcher package could not be unpacked: %1")
-                                  .arg(report.error.isEmpty() ? QStringLiteral("entries were left out") : report.error),
-                              true);
+        fail(QStringLiteral("the launcher package could not be unpacked: %1")
+                 .arg(report.error.isEmpty() ? QStringLiteral("entries were left out") : report.error),
+             true);
         return;
     }
     if (!QFileInfo(QDir(report.destDir).filePath(LauncherProgramName())).isFile()) {
-        launcherPackageFailed(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()), true);
+        fail(QStringLiteral("the launcher package holds no %1").arg(LauncherProgramName()), true);
         return;
     }
-    // The updater installs only what this seal lists: the files as they came out
-    // of the package that was just accepted.
-    QString sealError;
-    if (!OrbPackageManifest::Write(report.destDir, &sealError)) {
-        launcherPackageFailed(QStringLiteral("the unpacked launcher could not be sealed: %1").arg(sealError), true);
+    if (!staging) {
+        m_stage = Stage::Ready;
+        emit ready();
         return;
     }
-    m_launcherPackageReady = true;
-}
-
-void OrbLauncherManager::onSigLauncherInstall()
-{
-    ORB_LOG(OrbLogInfo, "Launcher Install");
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     if (!model)
         return;
-    if (!m_launcherPackageReady) {
-        ORB_LOG(OrbLogError, "No completely unpacked launcher package; the updater is not started");
-        emit sigUpdateCheckFailed(QStringLiteral("no launcher package is ready to install"));
+    // The updater installs only what this seal lists: the files as they came out
+    // of the package that was checked just now.
+    QString sealError;
+    if (!OrbPackageManifest::Write(report.destDir, &sealError)) {
+        fail(QStringLiteral("the unpacked launcher could not be sealed: %1").arg(sealError), true);
         return;
     }
-    // Advanced before the start: a failing start must not offer the same update again.
-    const std::string serverCopy =
-        (AppString(model, "Storage") + QLatin1Char('/') +
-         QString::fromStdString(model->GetStringValue(OrbConfig::UserConfig, "Game", "GameSettingsPackage")))
-            .toStdString();
-    const std::string serverVersion = model->GetSpecifyConfigValue(serverCopy, "launcher", "Version");
-    if (!serverVersion.empty())
-        model->SetString(OrbConfig::GameSettingConfig, "launcher", "Version", serverVersion.c_str());
+    handOver(model, report.destDir);
+}
 
+void OrbSelfUpdate::install()
+{
+    IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
+    if (!model)
+        return;
+    if (m_stage != Stage::Ready) {
+        ORB_LOG(OrbLogError, "No completely unpacked launcher package; the updater is not started");
+        if (m_stage != Stage::Staging)
+            emit downloadFailed(QStringLiteral("no launcher package is ready to install"));
+        return;
+    }
+    // The package may have changed on disk since it was downloaded.
+    const QString package = packagePath(model);
+    const OrbPackageCheck declared = declaredLauncherPackage(model);
+    QString mismatch;
+    if (!OrbPackageFile::Matches(package, declared.sha256, declared.size, &mismatch)) {
+        QFile::remove(package);
+        fail(QStringLiteral("the launcher package changed after its download: %1").arg(mismatch), true);
+        return;
+    }
+    m_stage = Stage::Staging;
+    unpackInto(model, package);
+}
+
+void OrbSelfUpdate::handOver(IOrbModel* model, const QString& backupDir)
+{
     const QString programDir = QCoreApplication::applicationDirPath();
     const QString updater = QDir::toNativeSeparators(programDir + QLatin1Char('/') + UpdaterProgramName());
-    const QString backup = QDir::toNativeSeparators(AppString(model, "Backup"));
+    const QString backup = QDir::toNativeSeparators(backupDir);
     const QString target = QDir::toNativeSeparators(programDir + QLatin1Char('/'));
     if (updater.isEmpty() || backup.isEmpty()) {
         ORB_LOG(OrbLogError, "Updater path or update package path is empty");
+        fail(QStringLiteral("the updater or the unpacked launcher is missing"), true);
         return;
     }
+    // What the next start compares itself with to know the update went through.
+    const std::string serverVersion = model->GetSpecifyConfigValue(ServerCopyPath(model).toStdString(), "launcher", "Version");
+    const QByteArray newLauncher = OrbPackageManifest::HashFile(QDir(backupDir).filePath(LauncherProgramName()));
     if (IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller"))
-        installer->removeDirContents(AppString(model, "Storage"));
-    if (QProcess::startDetached(updater, {backup, target, LauncherProgramName()}, QString())) {
-        m_launcherPackageReady = false;
-        // The version label shows the application file's Version, which nothing
-        // else ever advances: it names the launcher the updater now installs, in
-        // the file's own form ("v1.0.3").
-        if (!serverVersion.empty()) {
-            const QString installed = QString::fromStdString(serverVersion).trimmed();
-            const QString text = installed.startsWith(QLatin1Char('v'), Qt::CaseInsensitive)
-                                     ? installed
-                                     : QStringLiteral("v") + installed;
-            SetAppString(model, "Version", text);
-        }
-        ORB_LOG(OrbLogInfo, "Update process started successfully");
-        QCoreApplication::quit();
-    } else {
+        installer->removeDirContents(AppString(model, OrbKey::Storage));
+    if (!QProcess::startDetached(updater, {backup, target, LauncherProgramName()}, QString())) {
         ORB_LOG(OrbLogError, "Failed to start update process");
+        fail(QStringLiteral("the updater could not be started"), true);
+        return;
     }
+    m_stage = Stage::HandedOver;
+    SetUserString(model, OrbKey::UserGame, OrbKey::PendingLauncherVersion, QString::fromStdString(serverVersion).trimmed());
+    SetUserString(model, OrbKey::UserGame, OrbKey::PendingLauncherSha256, QString::fromLatin1(newLauncher));
+    ORB_LOG(OrbLogInfo, "Update process started successfully");
+    QCoreApplication::quit();
+}
+
+void OrbSelfUpdate::ConfirmPendingUpdate(IOrbModel* model, const QString& runningProgram)
+{
+    const QString version = UserString(model, OrbKey::UserGame, OrbKey::PendingLauncherVersion).trimmed();
+    const QString expected = UserString(model, OrbKey::UserGame, OrbKey::PendingLauncherSha256).trimmed();
+    if (version.isEmpty() && expected.isEmpty())
+        return;
+    const QByteArray running = OrbPackageManifest::HashFile(
+        runningProgram.isEmpty() ? QCoreApplication::applicationFilePath() : runningProgram);
+    if (!expected.isEmpty() && QString::fromLatin1(running) == expected) {
+        SetSetting(model, "launcher", "Version", version);
+        // The version label shows the application file's Version in that file's form ("v1.0.3").
+        if (!version.isEmpty()) {
+            const QString label = version.startsWith(QLatin1Char('v'), Qt::CaseInsensitive) ? version
+                                                                                            : QStringLiteral("v") + version;
+            SetAppString(model, OrbKey::Version, label);
+        }
+        ORB_LOG(OrbLogInfo, "the launcher update to %s is in place", qUtf8Printable(version));
+    } else {
+        ORB_LOG(OrbLogWarning, "the launcher update to %s did not take place; it will be offered again",
+                qUtf8Printable(version));
+    }
+    SetUserString(model, OrbKey::UserGame, OrbKey::PendingLauncherVersion, QString());
+    SetUserString(model, OrbKey::UserGame, OrbKey::PendingLauncherSha256, QString());
 }
