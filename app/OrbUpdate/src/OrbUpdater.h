@@ -26,6 +26,7 @@ public:
         CopyFailed = 4,
         StartFailed = 5,
         NotSealed = 6,  // the folder is not exactly the package the launcher accepted
+        UnsafeWorkFolder = 7,  // a work folder or the journal is (or goes through) a link; nothing was changed
     };
 
     struct Options {
@@ -52,6 +53,12 @@ public:
     // Settings the program folder keeps across updates (relative paths).
     static QStringList PreservedFiles();
 
+    // Whether `path` itself is a link or junction (never followed).
+    static bool IsLink(const QString& path);
+    // Whether a folder on the way from `base` to `rel` (the last part of `rel`
+    // excluded) is a link or junction: writing or removing there would land elsewhere.
+    static bool PassesThroughLink(const QString& base, const QString& rel);
+
     static constexpr const char* kStageName = ".orbupdate-stage";
     static constexpr const char* kStashName = ".orbupdate-old";
     static constexpr const char* kJournalName = ".orbupdate-journal";
@@ -65,6 +72,7 @@ private:
     void note(const QString& line);
     void openLog();
     bool validate();
+    bool checkWorkPaths();
     bool waitForLauncherEnd();
     bool collect(QStringList* files);
     bool checkSeal();
@@ -72,6 +80,7 @@ private:
     bool commit(const QStringList& files);
     bool ensureFolder(const QString& rel, QStringList* created);
     void rollBack(const QList<Placed>& placed, const QStringList& createdFolders);
+    bool throughLink(const QString& rel) const;
     void recoverInterruptedRun();
     void removeWorkFolders();
     bool startLauncher();
