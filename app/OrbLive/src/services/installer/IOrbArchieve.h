@@ -6,6 +6,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QuaZip;
 
@@ -36,6 +37,10 @@ struct OrbExtractReport {
     QList<OrbSkippedEntry> skipped;
     QString failedEntry;      // the entry that could not be written, if any
     QString error;            // why the run failed, empty otherwise
+    // What the run put below the destination (Complete and Partial only):
+    // paths relative to it, in archive order, each entry after the folders
+    // leading to it, folders ending in '/', each path once. Empty otherwise.
+    QStringList written;
 
     // True when the destination now holds the package's content (possibly
     // without the skipped entries). Only then may the package be discarded.
