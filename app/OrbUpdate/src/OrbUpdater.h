@@ -16,7 +16,9 @@
 // wrote after accepting the package (OrbPackageManifest) is installed: each
 // staged copy is checked against it, and a file it does not list, or a listed
 // file that is missing, refuses the whole update. A journal beside the staging folder lets the next run
-// finish that roll-back if the updater itself was killed halfway.
+// finish that roll-back if the updater itself was killed halfway. A work folder
+// or journal that is a link refuses the run, and no step is made or undone
+// through a folder that is a link.
 class OrbUpdater {
 public:
     enum Result {
