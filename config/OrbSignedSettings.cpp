@@ -12,6 +12,8 @@ namespace {
 const char kSection[] = "publisher";
 const char kSerial[] = "Serial";
 const char kExpires[] = "Expires";
+const char kGame[] = "Game";
+const char kChannel[] = "Channel";
 
 // Lines keep their terminators so that rewriting one line leaves the rest intact.
 QList<QByteArray> splitLines(const std::string& text)
@@ -79,6 +81,24 @@ std::string OrbSignedSettings::Value(const std::string& ini, const std::string& 
     return {};
 }
 
+bool OrbSignedSettings::HasKey(const std::string& ini, const std::string& section, const std::string& key)
+{
+    QByteArray current;
+    const QByteArray wantSection = QByteArray::fromStdString(section);
+    const QByteArray wantKey = QByteArray::fromStdString(key);
+    for (const QByteArray& line : splitLines(ini)) {
+        const QByteArray s = sectionOf(line);
+        if (!s.isEmpty()) {
+            current = s;
+            continue;
+        }
+        QByteArray k, v;
+        if (current == wantSection && keyOf(line, k, v) && k == wantKey)
+            return true;
+    }
+    return false;
+}
+
 std::string OrbSignedSettings::WithValue(const std::string& ini, const std::string& section, const std::string& key,
                                          const std::string& value)
 {
@@ -140,6 +160,22 @@ OrbSignedSettings::Check OrbSignedSettings::Verify(const std::string& publicPem,
                                                    const std::string& signature, std::int64_t minSerial,
                                                    std::int64_t nowUtcSeconds)
 {
+    return verifyWith(publicPem, settings, signature, minSerial, nowUtcSeconds, nullptr, nullptr);
+}
+
+OrbSignedSettings::Check OrbSignedSettings::Verify(const std::string& publicPem, const std::string& settings,
+                                                   const std::string& signature, std::int64_t minSerial,
+                                                   std::int64_t nowUtcSeconds, const std::string& expectedGame,
+                                                   const std::string& expectedChannel)
+{
+    return verifyWith(publicPem, settings, signature, minSerial, nowUtcSeconds, &expectedGame, &expectedChannel);
+}
+
+OrbSignedSettings::Check OrbSignedSettings::verifyWith(const std::string& publicPem, const std::string& settings,
+                                                  const std::string& signature, std::int64_t minSerial,
+                                                  std::int64_t nowUtcSeconds, const std::string* expectedGame,
+                                                  const std::string* expectedChannel)
+{
     Check check;
     if (QByteArray::fromStdString(signature).trimmed().isEmpty()) {
         check.status = Status::MissingSignature;
@@ -156,6 +192,16 @@ OrbSignedSettings::Check OrbSignedSettings::Verify(const std::string& publicPem,
         return check;
     case OrbSignature::Result::Invalid:
         check.status = Status::WrongSignature;
+        return check;
+    }
+    check.game = Value(settings, kSection, kGame);
+    check.channel = Value(settings, kSection, kChannel);
+    // Before the serial: serials count per game and channel, so another game's
+    // number says nothing about this one's.
+    if (expectedGame && expectedChannel &&
+        (check.game.empty() || check.game != *expectedGame || !HasKey(settings, kSection, kChannel) ||
+         check.channel != *expectedChannel)) {
+        check.status = Status::WrongGame;
         return check;
     }
     if (!parseSerial(Value(settings, kSection, kSerial), check.serial)) {
@@ -210,6 +256,8 @@ const char* OrbSignedSettings::Describe(Status status)
         return "the signed settings carry no expiry time";
     case Status::Expired:
         return "the signed settings have expired";
+    case Status::WrongGame:
+        return "the signed settings are for another game or channel";
     }
     return "unknown";
 }

@@ -244,6 +244,89 @@ private slots:
         QCOMPARE(snapshot(m_program), expected);
     }
 
+    // Links planted where the updater keeps its work: a work folder or the
+    // journal linked elsewhere, or a journal whose steps lead through a link.
+    // The linked place stays byte for byte as it was, the update is refused and
+    // the program folder is unchanged.
+    void plantedLinksAreRefused_data()
+    {
+        QTest::addColumn<QString>("plant");
+        QTest::newRow("staging folder linked to a folder") << "stage";
+        QTest::newRow("stash folder linked to a folder") << "stash";
+        QTest::newRow("journal linked to a file") << "journal";
+        QTest::newRow("journal step through a linked folder") << "journal-step";
+        QTest::newRow("journal step through a linked stash subfolder") << "stash-step";
+    }
+    void plantedLinksAreRefused()
+    {
+        QFETCH(QString, plant);
+        layout();
+        const QString outside = m_tmp->filePath("outside");
+        put(outside + "/precious.txt", "outside");
+        put(outside + "/lib/a.txt", "outside a");
+        put(outside + "/deep/er/file.bin", "deep");
+        const QString journal = m_program + "/" + OrbUpdater::kJournalName;
+        const QString stash = m_program + "/" + OrbUpdater::kStashName;
+        if (plant == "stage") {
+            QVERIFY(QFile::link(outside, m_program + "/" + OrbUpdater::kStageName));
+        } else if (plant == "stash") {
+            QVERIFY(QFile::link(outside, stash));
+        } else if (plant == "journal") {
+            QVERIFY(QFile::link(outside + "/precious.txt", journal));
+        } else if (plant == "journal-step") {
+            // An interrupted run "created" data/precious.txt and "replaced" data/lib/a.txt,
+            // but data is a link: undoing those steps must not reach outside.
+            QVERIFY(QFile::link(outside, m_program + "/data"));
+            put(stash + "/data/lib/a.txt", "from the stash");
+            put(journal, "0 data/precious.txt\n1 data/lib/a.txt\n");
+        } else {
+            // The stash's own subfolder is a link: putting "back" lib/a.txt would
+            // move the outside file into the program folder.
+            QDir().mkpath(stash);
+            QVERIFY(QFile::link(outside + "/lib", stash + "/lib"));
+            put(journal, "1 lib/a.txt\n");
+        }
+        const auto outsideBefore = snapshot(outside);
+        const auto before = snapshot(m_program);
+        OrbUpdater updater(options());
+        const OrbUpdater::Result result = updater.run();
+        QCOMPARE(snapshot(outside), outsideBefore);
+        if (plant == "journal-step" || plant == "stash-step") {
+            // The unsafe steps are left, the rest of the run goes on normally.
+            QVERIFY2(updater.log().join("\n").contains("passes through a link"), qPrintable(updater.log().join("\n")));
+            QCOMPARE(result, OrbUpdater::Updated);
+            QCOMPARE(readAll(m_program + "/build-id.txt"), QByteArray("new"));
+            if (plant == "journal-step")
+                QVERIFY(QFileInfo(m_program + "/data").isSymLink());
+            else
+                QCOMPARE(readAll(m_program + "/lib/a.txt"), QByteArray("new a"));
+        } else {
+            QCOMPARE(result, OrbUpdater::UnsafeWorkFolder);
+            QVERIFY(int(result) != 0);
+            QCOMPARE(snapshot(m_program), before);
+            QVERIFY2(updater.log().join("\n").contains("is a link"), qPrintable(updater.log().join("\n")));
+        }
+    }
+
+    // The real program refuses too, with its exit code.
+    void theProgramRefusesALinkedWorkFolder()
+    {
+        layout();
+        const QString outside = m_tmp->filePath("outside");
+        put(outside + "/precious.txt", "outside");
+        QVERIFY(QFile::link(outside, m_program + "/" + OrbUpdater::kStashName));
+        const auto before = snapshot(m_program);
+        QProcess updater;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_logs);
+        updater.setProcessEnvironment(env);
+        updater.start(ORB_UPDATE_PROGRAM, {m_package, m_program, kProgram});
+        QVERIFY(updater.waitForFinished(20000));
+        QCOMPARE(updater.exitCode(), int(OrbUpdater::UnsafeWorkFolder));
+        QCOMPARE(snapshot(outside), (QMap<QString, QByteArray>{{"precious.txt", "outside"}}));
+        QCOMPARE(snapshot(m_program), before);
+    }
+
     // What does not match the seal is never installed, and nothing changes.
     void onlyTheSealedPackageIsInstalled_data()
     {

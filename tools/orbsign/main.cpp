@@ -5,21 +5,28 @@
 //   orbsign verify PUBLIC.pem SETTINGS.ini [--min-serial N]
 //
 // sign fills [publisher] Serial (default: the file's serial plus one) and
-// Expires (default: 30 days from now) and writes SETTINGS.ini.sig beside it.
+// Expires (default: 30 days from now, at most 36500), Game and Channel (from
+// [Basic] GameName and [launcher] Channel unless present), and writes
+// SETTINGS.ini.sig beside it.
 
 #include "OrbSignedSettings.h"
 #include "OrbSignature.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace {
+
+// A hundred years: far beyond any sensible expiry, far below an overflow.
+constexpr long long kMaxDays = 36500;
 
 int usage()
 {
@@ -54,16 +61,33 @@ bool writeFile(const QString& path, const std::string& data, bool secret = false
     return file.commit();
 }
 
-bool option(int argc, char** argv, const char* name, long long& value)
+// A decimal integer in [low, high]; anything else ends the tool with a message.
+// Out-of-range values are refused rather than wrapped: a serial or expiry that
+// overflowed would be signed as something else than asked for.
+long long inRange(const char* what, const QByteArray& text, long long low, long long high)
+{
+    bool ok = false;
+    const long long value = text.trimmed().toLongLong(&ok);
+    if (!ok) {
+        static const QRegularExpression digits(QStringLiteral("^\\s*-?[0-9]+\\s*$"));
+        if (digits.match(QString::fromLatin1(text)).hasMatch())
+            std::fprintf(stderr, "orbsign: %s %s is out of range (%lld to %lld)\n", what, text.constData(), low, high);
+        else
+            std::fprintf(stderr, "orbsign: %s needs a number\n", what);
+        std::exit(2);
+    }
+    if (value < low || value > high) {
+        std::fprintf(stderr, "orbsign: %s %lld is out of range (%lld to %lld)\n", what, value, low, high);
+        std::exit(2);
+    }
+    return value;
+}
+
+bool option(int argc, char** argv, const char* name, long long low, long long high, long long& value)
 {
     for (int i = 4; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], name) == 0) {
-            bool ok = false;
-            value = QByteArray(argv[i + 1]).toLongLong(&ok);
-            if (!ok) {
-                std::fprintf(stderr, "orbsign: %s needs a number\n", name);
-                std::exit(2);
-            }
+            value = inRange(name, QByteArray(argv[i + 1]), low, high);
             return true;
         }
     }
@@ -88,15 +112,30 @@ int sign(int argc, char** argv)
     std::string priv, settings;
     if (!readFile(argv[2], priv) || !readFile(argv[3], settings))
         return 1;
+    constexpr long long kMaxSerial = std::numeric_limits<long long>::max();
     long long serial = 0;
-    if (!option(argc, argv, "--serial", serial)) {
-        bool ok = false;
-        serial = QByteArray::fromStdString(OrbSignedSettings::Value(settings, "publisher", "Serial")).toLongLong(&ok);
-        serial = ok ? serial + 1 : 1;
+    if (!option(argc, argv, "--serial", 0, kMaxSerial, serial)) {
+        const QByteArray current = QByteArray::fromStdString(OrbSignedSettings::Value(settings, "publisher", "Serial"));
+        // The next one must exist: the largest serial has no successor.
+        serial = current.isEmpty() ? 1 : inRange("the file's serial", current, 0, kMaxSerial - 1) + 1;
     }
     long long days = 30;
-    option(argc, argv, "--days", days);
+    option(argc, argv, "--days", 1, kMaxDays, days);
     const qint64 expires = QDateTime::currentSecsSinceEpoch() + days * 86400;
+
+    // The file says which game and channel it is for, so a launcher of another
+    // one refuses it even though the same key signed it.
+    if (!OrbSignedSettings::HasKey(settings, "publisher", "Game"))
+        settings = OrbSignedSettings::WithValue(settings, "publisher", "Game",
+                                                OrbSignedSettings::Value(settings, "Basic", "GameName"));
+    if (!OrbSignedSettings::HasKey(settings, "publisher", "Channel"))
+        settings = OrbSignedSettings::WithValue(settings, "publisher", "Channel",
+                                                OrbSignedSettings::Value(settings, "launcher", "Channel"));
+    const std::string game = OrbSignedSettings::Value(settings, "publisher", "Game");
+    const std::string channel = OrbSignedSettings::Value(settings, "publisher", "Channel");
+    if (game.empty())
+        std::fprintf(stderr, "orbsign: warning: %s names no game ([Basic] GameName); every launcher will refuse it\n",
+                     argv[3]);
     std::string signature;
     if (!OrbSignedSettings::Sign(priv, serial, expires, settings, signature)) {
         std::fputs("orbsign: the private key is not an Ed25519 key\n", stderr);
@@ -105,8 +144,8 @@ int sign(int argc, char** argv)
     const QString path = QString::fromLocal8Bit(argv[3]);
     if (!writeFile(path, settings) || !writeFile(path + QStringLiteral(".sig"), signature + "\n"))
         return 1;
-    std::printf("signed %s: serial %lld, expires %s\n", argv[3], serial,
-                OrbSignedSettings::FormatTime(expires).c_str());
+    std::printf("signed %s: serial %lld, expires %s, game \"%s\", channel \"%s\"\n", argv[3], serial,
+                OrbSignedSettings::FormatTime(expires).c_str(), game.c_str(), channel.c_str());
     return 0;
 }
 
@@ -119,7 +158,7 @@ int verify(int argc, char** argv)
     if (sig.open(QIODevice::ReadOnly))
         signature = sig.readAll().toStdString();
     long long minSerial = 0;
-    option(argc, argv, "--min-serial", minSerial);
+    option(argc, argv, "--min-serial", 0, std::numeric_limits<long long>::max(), minSerial);
     const auto check = OrbSignedSettings::Verify(pub, settings, signature, minSerial,
                                                  QDateTime::currentSecsSinceEpoch());
     if (check.status != OrbSignedSettings::Status::Valid) {

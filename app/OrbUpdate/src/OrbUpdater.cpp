@@ -23,7 +23,7 @@ const char kLogPrefix[] = "OrbUpdate-";
 
 bool isLink(const QFileInfo& info)
 {
-    return info.isSymLink() || info.isJunction();
+    return OrbUpdater::IsLink(info.filePath());
 }
 
 } // namespace
@@ -52,6 +52,23 @@ QStringList OrbUpdater::PreservedFiles()
     // the launcher, and the package's copy must not take them back (an older
     // version there would offer the same update again).
     return {QStringLiteral("config/game_settings.ini")};
+}
+
+bool OrbUpdater::IsLink(const QString& path)
+{
+    return OrbUpdatePlatform::IsLinkOrJunction(path);
+}
+
+bool OrbUpdater::PassesThroughLink(const QString& base, const QString& rel)
+{
+    const QStringList parts = rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString current = base;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        current += QLatin1Char('/') + parts[i];
+        if (IsLink(current))
+            return true;
+    }
+    return false;
 }
 
 void OrbUpdater::openLog()
@@ -111,6 +128,19 @@ bool OrbUpdater::validate()
     m_stage = path(m_program, QLatin1String(kStageName));
     m_stash = path(m_program, QLatin1String(kStashName));
     m_journal = path(m_program, QLatin1String(kJournalName));
+    return true;
+}
+
+// The work folders and the journal are emptied, truncated and written: one that
+// is a link would carry all of that to wherever it points.
+bool OrbUpdater::checkWorkPaths()
+{
+    for (const QString& work : {m_stage, m_stash, m_journal}) {
+        if (IsLink(work)) {
+            note(QStringLiteral("error: %1 is a link; the update is refused").arg(work));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -278,14 +308,19 @@ bool OrbUpdater::commit(const QStringList& files)
         if (!ensureFolder(rel, &createdFolders))
             return fail();
         const QFileInfo old(dest);
-        const bool hadOld = old.exists() || old.isSymLink();
-        if (hadOld && old.isDir() && !old.isSymLink()) {
+        const bool oldIsLink = IsLink(dest);
+        const bool hadOld = old.exists() || oldIsLink;
+        if (hadOld && old.isDir() && !oldIsLink) {
             note(QStringLiteral("error: a folder is in the way of %1").arg(rel));
             return fail();
         }
         // Recorded before the move, so a killed run is rolled back by the next one.
         journal.write((hadOld ? "1 " : "0 ") + rel.toUtf8() + '\n');
         if (hadOld) {
+            if (PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel)) {
+                note(QStringLiteral("error: the place to keep the old %1 passes through a link").arg(rel));
+                return fail();
+            }
             const QString aside = path(m_stash, rel);
             if (!QDir().mkpath(QFileInfo(aside).absolutePath()) || !QFile::rename(dest, aside)) {
                 note(QStringLiteral("error: cannot move %1 aside").arg(rel));
@@ -307,10 +342,16 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
 {
     int restored = 0;
     for (auto it = placed.crbegin(); it != placed.crend(); ++it) {
+        // A journal can be planted or a folder swapped for a link since the step
+        // was made: nothing is removed or moved through a link.
+        if (throughLink(it->rel)) {
+            note(QStringLiteral("left %1: its path passes through a link").arg(it->rel));
+            continue;
+        }
         const QString dest = path(m_program, it->rel);
         const QString aside = path(m_stash, it->rel);
         // Only a file that really was moved aside may take the place back.
-        if (it->hadOld && !QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink())
+        if (it->hadOld && !QFileInfo::exists(aside) && !IsLink(aside))
             continue;
         QFile::remove(dest);
         if (it->hadOld && !QFile::rename(aside, dest))
@@ -322,6 +363,12 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
         QDir().rmdir(*it);
     note(QStringLiteral("rolled back %1 files; the previous launcher is in place").arg(restored));
     removeWorkFolders();
+}
+
+bool OrbUpdater::throughLink(const QString& rel) const
+{
+    return PassesThroughLink(m_program, rel) ||
+           PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel);
 }
 
 void OrbUpdater::recoverInterruptedRun()
@@ -348,9 +395,13 @@ void OrbUpdater::recoverInterruptedRun()
 
 void OrbUpdater::removeWorkFolders()
 {
-    QDir(m_stage).removeRecursively();
-    QDir(m_stash).removeRecursively();
-    QFile::remove(m_journal);
+    // Checked again here: emptying a linked folder would empty its target.
+    for (const QString& folder : {m_stage, m_stash}) {
+        if (!IsLink(folder))
+            QDir(folder).removeRecursively();
+    }
+    if (!IsLink(m_journal))
+        QFile::remove(m_journal);
 }
 
 bool OrbUpdater::startLauncher()
@@ -375,6 +426,11 @@ OrbUpdater::Result OrbUpdater::run()
         return BadArguments;
     if (!waitForLauncherEnd())
         return LauncherStillRunning;
+    if (!checkWorkPaths()) {
+        note(QStringLiteral("nothing was changed"));
+        startLauncher();
+        return UnsafeWorkFolder;
+    }
     recoverInterruptedRun();
 
     QStringList files;

@@ -16,7 +16,9 @@
 // wrote after accepting the package (OrbPackageManifest) is installed: each
 // staged copy is checked against it, and a file it does not list, or a listed
 // file that is missing, refuses the whole update. A journal beside the staging folder lets the next run
-// finish that roll-back if the updater itself was killed halfway.
+// finish that roll-back if the updater itself was killed halfway. A work folder
+// or journal that is a link refuses the run, and no step is made or undone
+// through a folder that is a link.
 class OrbUpdater {
 public:
     enum Result {
@@ -26,6 +28,7 @@ public:
         CopyFailed = 4,
         StartFailed = 5,
         NotSealed = 6,  // the folder is not exactly the package the launcher accepted
+        UnsafeWorkFolder = 7,  // a work folder or the journal is (or goes through) a link; nothing was changed
     };
 
     struct Options {
@@ -52,6 +55,12 @@ public:
     // Settings the program folder keeps across updates (relative paths).
     static QStringList PreservedFiles();
 
+    // Whether `path` itself is a link or junction (never followed).
+    static bool IsLink(const QString& path);
+    // Whether a folder on the way from `base` to `rel` (the last part of `rel`
+    // excluded) is a link or junction: writing or removing there would land elsewhere.
+    static bool PassesThroughLink(const QString& base, const QString& rel);
+
     static constexpr const char* kStageName = ".orbupdate-stage";
     static constexpr const char* kStashName = ".orbupdate-old";
     static constexpr const char* kJournalName = ".orbupdate-journal";
@@ -65,6 +74,7 @@ private:
     void note(const QString& line);
     void openLog();
     bool validate();
+    bool checkWorkPaths();
     bool waitForLauncherEnd();
     bool collect(QStringList* files);
     bool checkSeal();
@@ -72,6 +82,7 @@ private:
     bool commit(const QStringList& files);
     bool ensureFolder(const QString& rel, QStringList* created);
     void rollBack(const QList<Placed>& placed, const QStringList& createdFolders);
+    bool throughLink(const QString& rel) const;
     void recoverInterruptedRun();
     void removeWorkFolders();
     bool startLauncher();

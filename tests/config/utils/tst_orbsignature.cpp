@@ -132,6 +132,60 @@ private slots:
         }
     }
 
+    // The signed file names its game and channel; a launcher takes only its own.
+    void identity_data()
+    {
+        QTest::addColumn<QString>("publisher"); // the [publisher] lines the file carries
+        QTest::addColumn<Status>("expected");
+        QTest::addColumn<QString>("game");      // what Check reports
+        QTest::addColumn<QString>("channel");
+        QTest::newRow("matching") << "Game=valdane\nChannel=steam\n" << Status::Valid << "valdane" << "steam";
+        QTest::newRow("same key, other game") << "Game=otherworld\nChannel=steam\n" << Status::WrongGame
+                                              << "otherworld" << "steam";
+        QTest::newRow("other channel") << "Game=valdane\nChannel=beta\n" << Status::WrongGame << "valdane" << "beta";
+        QTest::newRow("missing Game") << "Channel=steam\n" << Status::WrongGame << "" << "steam";
+        QTest::newRow("empty Game") << "Game=\nChannel=steam\n" << Status::WrongGame << "" << "steam";
+        QTest::newRow("missing Channel") << "Game=valdane\n" << Status::WrongGame << "valdane" << "";
+        QTest::newRow("game differing in case") << "Game=Valdane\nChannel=steam\n" << Status::WrongGame << "Valdane"
+                                                << "steam";
+    }
+    void identity()
+    {
+        QFETCH(QString, publisher);
+        QFETCH(Status, expected);
+        QFETCH(QString, game);
+        QFETCH(QString, channel);
+        static const Keys k = makeKeys();
+        std::string settings = std::string(kSettings) + "\n[publisher]\n" + publisher.toStdString(), sig;
+        QVERIFY(OrbSignedSettings::Sign(k.priv, 12, kNow + 86400, settings, sig));
+        const auto check = OrbSignedSettings::Verify(k.pub, settings, sig, 10, kNow, "valdane", "steam");
+        QCOMPARE(check.status, expected);
+        QCOMPARE(QString::fromStdString(check.game), game);
+        QCOMPARE(QString::fromStdString(check.channel), channel);
+        QCOMPARE(QString::fromUtf8(OrbSignedSettings::Describe(Status::WrongGame)),
+                 QStringLiteral("the signed settings are for another game or channel"));
+        // The older check without the identity still takes the file.
+        QCOMPARE(OrbSignedSettings::Verify(k.pub, settings, sig, 10, kNow).status, Status::Valid);
+
+        // The names are read only from a file whose signature verifies.
+        std::string tampered = settings;
+        tampered[tampered.find("1.1.0")] = '9';
+        const auto refused = OrbSignedSettings::Verify(k.pub, tampered, sig, 10, kNow, "valdane", "steam");
+        QCOMPARE(refused.status, Status::WrongSignature);
+        QVERIFY(refused.game.empty() && refused.channel.empty());
+    }
+
+    // An expected empty channel is a channel too: a file made for a launcher
+    // without one says so with an empty value.
+    void emptyChannel()
+    {
+        static const Keys k = makeKeys();
+        std::string settings = std::string(kSettings) + "\n[publisher]\nGame=valdane\nChannel=\n", sig;
+        QVERIFY(OrbSignedSettings::Sign(k.priv, 1, kNow + 60, settings, sig));
+        QCOMPARE(OrbSignedSettings::Verify(k.pub, settings, sig, 0, kNow, "valdane", "").status, Status::Valid);
+        QCOMPARE(OrbSignedSettings::Verify(k.pub, settings, sig, 0, kNow, "valdane", "steam").status, Status::WrongGame);
+    }
+
     void valueEditsKeepOtherBytes()
     {
         const std::string crlf = "; publisher file\r\n[Basic]\r\nGameName = valdane\r\n[publisher]\r\nSerial=3\r\n";
@@ -179,6 +233,113 @@ private slots:
         QCOMPARE(run({"verify", pub, ini, "--min-serial", "3"}), 1);
         QVERIFY(QFile::remove(ini + ".sig"));
         QCOMPARE(run({"verify", pub, ini}), 1);
+    }
+
+    // Values whose arithmetic would overflow are refused before anything is written.
+    void toolRefusesOutOfRange_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("fileSerial"); // the Serial the file already has, empty: none
+        QTest::addColumn<QByteArray>("message");    // part of what the tool says
+        QTest::newRow("days overflowing seconds") << QStringList{"--days", "106751991167301"} << QByteArray()
+                                                  << QByteArray("--days");
+        QTest::newRow("days at the 64-bit limit") << QStringList{"--days", "9223372036854775807"} << QByteArray()
+                                                  << QByteArray("--days");
+        QTest::newRow("negative days") << QStringList{"--days", "-1"} << QByteArray() << QByteArray("--days");
+        QTest::newRow("no days") << QStringList{"--days", "0"} << QByteArray() << QByteArray("--days");
+        QTest::newRow("serial beyond 64 bits") << QStringList{"--serial", "99999999999999999999"} << QByteArray()
+                                               << QByteArray("--serial");
+        QTest::newRow("negative serial") << QStringList{"--serial", "-5"} << QByteArray() << QByteArray("--serial");
+        QTest::newRow("file serial without a successor") << QStringList() << QByteArray("9223372036854775807")
+                                                         << QByteArray("serial");
+    }
+    void toolRefusesOutOfRange()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, fileSerial);
+        QFETCH(QByteArray, message);
+        QTemporaryDir dir;
+        const QString priv = dir.filePath("publisher.key"), pub = dir.filePath("publisher.pub");
+        const QString ini = dir.filePath("game_settings.ini");
+        QByteArray text = kSettings;
+        if (!fileSerial.isEmpty())
+            text += "\n[publisher]\nSerial=" + fileSerial + "\n";
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        f.close();
+        QProcess p;
+        p.start(QStringLiteral(ORB_SIGN_TOOL), {"keygen", priv, pub});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        p.start(QStringLiteral(ORB_SIGN_TOOL), QStringList{"sign", priv, ini} + options);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY(p.exitCode() != 0);
+        const QByteArray said = p.readAllStandardError();
+        QVERIFY2(said.contains(message) && said.contains("range"), said.constData());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), text);
+        f.close();
+        QVERIFY(!QFileInfo::exists(ini + ".sig"));
+    }
+
+    // sign names the game and channel the file is for, unless the file already does.
+    void toolFillsIdentity_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArray>("game");
+        QTest::addColumn<QByteArray>("channel");
+        QTest::newRow("both taken from the file")
+            << QByteArray("[launcher]\nVersion=1\nChannel=steam\n[Basic]\nGameName=valdane\n") << QByteArray("valdane")
+            << QByteArray("steam");
+        QTest::newRow("present ones are kept")
+            << QByteArray("[launcher]\nChannel=steam\n[Basic]\nGameName=valdane\n[publisher]\nGame=valdane-cn\nChannel=beta\n")
+            << QByteArray("valdane-cn") << QByteArray("beta");
+        QTest::newRow("no launcher channel: an empty one")
+            << QByteArray("[launcher]\nVersion=1\n[Basic]\nGameName=valdane\n") << QByteArray("valdane") << QByteArray();
+        QTest::newRow("an empty present channel is kept")
+            << QByteArray("[launcher]\nChannel=steam\n[Basic]\nGameName=valdane\n[publisher]\nChannel=\n")
+            << QByteArray("valdane") << QByteArray();
+    }
+    void toolFillsIdentity()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QByteArray, game);
+        QFETCH(QByteArray, channel);
+        QTemporaryDir dir;
+        const QString priv = dir.filePath("publisher.key"), pub = dir.filePath("publisher.pub");
+        const QString ini = dir.filePath("game_settings.ini");
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(settings);
+        f.close();
+        QProcess p;
+        p.start(QStringLiteral(ORB_SIGN_TOOL), {"keygen", priv, pub});
+        QVERIFY(p.waitForFinished(30000));
+        p.start(QStringLiteral(ORB_SIGN_TOOL), {"sign", priv, ini});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const std::string signedText = f.readAll().toStdString();
+        f.close();
+        QCOMPARE(QByteArray::fromStdString(OrbSignedSettings::Value(signedText, "publisher", "Game")), game);
+        QCOMPARE(QByteArray::fromStdString(OrbSignedSettings::Value(signedText, "publisher", "Channel")), channel);
+        QVERIFY(OrbSignedSettings::HasKey(signedText, "publisher", "Channel"));
+        QCOMPARE(QByteArray::fromStdString(signedText).count("\nGame="), 1);
+        // What it signed verifies for exactly that game and channel.
+        QFile sigFile(ini + ".sig");
+        QVERIFY(sigFile.open(QIODevice::ReadOnly));
+        const std::string sig = sigFile.readAll().toStdString();
+        std::string pubPem;
+        QFile pubFile(pub);
+        QVERIFY(pubFile.open(QIODevice::ReadOnly));
+        pubPem = pubFile.readAll().toStdString();
+        const auto now = QDateTime::currentSecsSinceEpoch();
+        QCOMPARE(OrbSignedSettings::Verify(pubPem, signedText, sig, 0, now, game.toStdString(), channel.toStdString()).status,
+                 Status::Valid);
+        QCOMPARE(OrbSignedSettings::Verify(pubPem, signedText, sig, 0, now, game.toStdString(), "other").status,
+                 Status::WrongGame);
     }
 };
 

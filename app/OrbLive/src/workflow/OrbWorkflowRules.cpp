@@ -74,15 +74,12 @@ QString ExecutableBelow(const QString& folder, const QString& relative)
     return info.isFile() && info.isExecutable() ? path : QString();
 }
 
-QString RecordedExecutable(const QString& root, const QStringList& written, const QString& name)
+QString RecordedExecutable(const QStringList& written, const QString& name)
 {
-    const QString base = QDir::cleanPath(root) + QLatin1Char('/');
     QString best;
-    for (const QString& path : written) {
-        const QString clean = QDir::cleanPath(path);
-        if (!clean.startsWith(base) || QFileInfo(clean).fileName() != name)
+    for (const QString& rel : written) {
+        if (rel.endsWith(QLatin1Char('/')) || rel.section(QLatin1Char('/'), -1) != name)
             continue;
-        const QString rel = clean.mid(base.size());
         // The shallowest one is the client; deeper ones are tools or bundled copies.
         if (best.isEmpty() || rel.count(QLatin1Char('/')) < best.count(QLatin1Char('/')))
             best = rel;

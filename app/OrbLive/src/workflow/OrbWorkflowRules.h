@@ -30,9 +30,9 @@ QString ExecutableName(const QString& gameName);
 // path leaves the folder or names no executable file.
 QString ExecutableBelow(const QString& folder, const QString& relative);
 
-// Among the paths an installation wrote below `root`, the shallowest file named
-// exactly `name`, relative to root; empty when it wrote none.
-QString RecordedExecutable(const QString& root, const QStringList& written, const QString& name);
+// Among the paths an installation wrote (relative, folders ending in "/"), the
+// shallowest file named exactly `name`; empty when it wrote none.
+QString RecordedExecutable(const QStringList& written, const QString& name);
 
 // A declared package size in bytes; -1 when the text is empty or not a
 // non-negative decimal number.

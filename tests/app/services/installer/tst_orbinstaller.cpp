@@ -144,6 +144,7 @@ struct RawEntry {
     quint64 declaredSize = quint64(-1); // what the directory claims; default the real size
     qint64 crcOf = -1;                  // checksum of the first N bytes instead of all
     QList<QByteArray> aliases = {};     // more directory entries pointing at this entry's data
+    QByteArray localName = {};          // the name in the local header; default the same as `name`
 };
 
 QByteArray rawZip(const QList<RawEntry>& entries)
@@ -166,9 +167,10 @@ QByteArray rawZip(const QList<RawEntry>& entries)
         le32(out, crc);
         le32(out, quint32(stored.size()));
         le32(out, zip64 ? 0xFFFFFFFFu : quint32(size));
-        le16(out, quint32(e.name.size()));
+        const QByteArray localName = e.localName.isEmpty() ? e.name : e.localName;
+        le16(out, quint32(localName.size()));
         le16(out, 0);
-        out.append(e.name).append(stored);
+        out.append(localName).append(stored);
         QList<QByteArray> names = {e.name};
         names += e.aliases;
         for (const QByteArray& name : names) {
@@ -210,6 +212,65 @@ QByteArray rawZip(const QList<RawEntry>& entries)
     le32(out, dirOffset);
     le16(out, 0);
     return out;
+}
+
+// The archive with a Zip64 end record and locator added before the classic end
+// record. `second` is the central directory the Zip64 record names; it is placed
+// after the archive's own, which the classic record keeps naming (empty: the
+// Zip64 record names the archive's own directory too, as it should).
+QByteArray withZip64Record(const QByteArray& archive, const QByteArray& second)
+{
+    auto u32at = [&](int at) {
+        return quint32(quint8(archive[at])) | quint32(quint8(archive[at + 1])) << 8 |
+               quint32(quint8(archive[at + 2])) << 16 | quint32(quint8(archive[at + 3])) << 24;
+    };
+    const int end = archive.size() - 22; // no comment
+    const quint32 count = quint32(quint8(archive[end + 10])) | quint32(quint8(archive[end + 11])) << 8;
+    const quint32 dirSize = u32at(end + 12);
+    const quint32 dirOffset = u32at(end + 16);
+    QByteArray out = archive.left(int(dirOffset + dirSize));
+    quint64 z64Offset = dirOffset, z64Size = dirSize, z64Count = count;
+    if (!second.isEmpty()) {
+        z64Offset = quint64(out.size());
+        z64Size = quint64(second.size());
+        int n = 0;
+        for (int at = second.indexOf("PK\x01\x02"); at >= 0; at = second.indexOf("PK\x01\x02", at + 4))
+            ++n;
+        z64Count = quint64(n);
+        out.append(second);
+    }
+    auto le64 = [](QByteArray& b, quint64 v) {
+        le32(b, quint32(v & 0xFFFFFFFFu));
+        le32(b, quint32(v >> 32));
+    };
+    const quint64 recordAt = quint64(out.size());
+    le32(out, 0x06064b50);
+    le64(out, 44);
+    le16(out, 45);
+    le16(out, 45);
+    le32(out, 0);
+    le32(out, 0);
+    le64(out, z64Count);
+    le64(out, z64Count);
+    le64(out, z64Size);
+    le64(out, z64Offset);
+    le32(out, 0x07064b50);
+    le32(out, 0);
+    le64(out, recordAt);
+    le32(out, 1);
+    out.append(archive.mid(end)); // the classic record, unchanged
+    return out;
+}
+
+// The central directory of an archive built by rawZip.
+QByteArray centralOf(const QByteArray& archive)
+{
+    const int end = archive.size() - 22;
+    auto u32at = [&](int at) {
+        return quint32(quint8(archive[at])) | quint32(quint8(archive[at + 1])) << 8 |
+               quint32(quint8(archive[at + 2])) << 16 | quint32(quint8(archive[at + 3])) << 24;
+    };
+    return archive.mid(int(u32at(end + 16)), int(u32at(end + 12)));
 }
 
 bool writeRaw(const QString& path, const QList<RawEntry>& entries)
@@ -281,6 +342,10 @@ private slots:
     void aFailedUpdateKeepsThePreviousInstallation();
     void parallelMatchesSerial_data();
     void parallelMatchesSerial();
+    void directoryRecordsMustAgree_data();
+    void directoryRecordsMustAgree();
+    void reportListsWhatWasWritten_data();
+    void reportListsWhatWasWritten();
 
     void removeDirContents();
     void removeDirContentsTakesHiddenEntriesAndDanglingLinks();
@@ -902,6 +967,109 @@ void tst_OrbInstaller::parallelMatchesSerial()
             QCOMPARE(readFile(path("dest/") + e.name), e.data);
             QCOMPARE(modeOf(path("dest/") + e.name), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
         }
+    }
+}
+
+void tst_OrbInstaller::directoryRecordsMustAgree_data()
+{
+    // The safety checks read the directory themselves while QuaZip extracts from
+    // the one it finds: both must be the same, or the checks judged other entries.
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("zip64 record naming a copy of the directory elsewhere") << "zip64 copy" << true;
+    QTest::newRow("zip64 record naming a directory with other names") << "zip64 other names" << true;
+    QTest::newRow("zip64 record agreeing with the classic one") << "zip64 agreeing" << false;
+    QTest::newRow("local header with another name") << "local other" << true;
+    QTest::newRow("local header name climbing out") << "local climbing" << true;
+    QTest::newRow("local header name of another case") << "local case" << true;
+}
+
+void tst_OrbInstaller::directoryRecordsMustAgree()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, refused);
+    const QList<RawEntry> entries = {RawEntry{"a.txt", "first"}, RawEntry{"sub/b.txt", "second", 0, true}};
+    QByteArray bytes = rawZip(entries);
+    if (kind == "zip64 copy") {
+        bytes = withZip64Record(bytes, centralOf(bytes));
+    } else if (kind == "zip64 other names") {
+        QByteArray other = centralOf(bytes);
+        other.replace("sub/b.txt", "sub/x.txt");
+        bytes = withZip64Record(bytes, other);
+    } else if (kind == "zip64 agreeing") {
+        bytes = withZip64Record(bytes, {});
+    } else {
+        QList<RawEntry> changed = entries;
+        changed[1].localName = kind == "local other" ? "sub/c.txt" : kind == "local case" ? "SUB/b.txt" : "../b.txt";
+        bytes = rawZip(changed);
+    }
+    QFile f(path("d.zip"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+
+    const Run run = extract(path("d.zip"), path("dest/game"));
+    if (!refused) {
+        QCOMPARE(run.report.outcome, OrbExtractReport::Complete);
+        QCOMPARE(readFile(path("dest/game/sub/b.txt")), QByteArray("second"));
+        return;
+    }
+    QCOMPARE(run.report.outcome, OrbExtractReport::Failed);
+    const QString expected = kind.startsWith("zip64") ? "directory records disagree" : "local header";
+    QVERIFY2(run.report.error.contains(expected), qPrintable(run.report.error));
+    QVERIFY(!QFileInfo::exists(path("dest/game")));
+    QVERIFY(!QFileInfo::exists(path("dest/b.txt")));
+    QVERIFY(run.progress.isEmpty());
+    QCOMPARE(run.order, (QStringList{"report", "game"}));
+}
+
+void tst_OrbInstaller::reportListsWhatWasWritten_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QStringList>("written");
+
+    const QList<ZipEntry> tree = {dir("bin/"), file("bin/game", "g", 0755), file("data/maps/one.map", "1"),
+                                  lnkEntry("bin/current", "game"), file("readme.txt", "r"),
+                                  file("data/maps/two.map", "2")};
+    const QStringList treeWritten = {"bin/", "bin/game", "data/", "data/maps/", "data/maps/one.map", "bin/current",
+                                     "readme.txt", "data/maps/two.map"};
+    QTest::newRow("complete, one thread") << tree << 1 << int(OrbExtractReport::Complete) << treeWritten;
+    QTest::newRow("complete, four threads") << tree << 4 << int(OrbExtractReport::Complete) << treeWritten;
+    QTest::newRow("partial: the skipped entry is not listed")
+        << QList<ZipEntry>{file("../escape.txt", "x"), file("in/side.txt", "y")} << 0
+        << int(OrbExtractReport::Partial) << QStringList{"in/", "in/side.txt"};
+    ZipEntry bad = file("zz/bad.bin", "GOODDATA-GOODDATA"); // its bytes are damaged below
+    bad.stored = true;
+    QTest::newRow("failed: nothing listed")
+        << QList<ZipEntry>{file("ok.txt", "x"), bad} << 0 << int(OrbExtractReport::Failed) << QStringList();
+}
+
+void tst_OrbInstaller::reportListsWhatWasWritten()
+{
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(int, threads);
+    QFETCH(int, outcome);
+    QFETCH(QStringList, written);
+    QVERIFY(writeZip(path("w.zip"), entries));
+    {
+        QFile f(path("w.zip"));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        bytes.replace("GOODDATA-GOODDATA", "GOODDATA-BADDATA!");
+        f.seek(0);
+        f.write(bytes);
+    }
+    const Run run = extract(path("w.zip"), path("dest/game"), IOrbArchieve::extractGame, threads);
+    QCOMPARE(int(run.report.outcome), outcome);
+    QCOMPARE(run.report.written, written);
+    QCOMPARE(run.lastReport.written, written);
+    // Every listed path is there, as a folder exactly when it ends in '/'.
+    for (const QString& rel : written) {
+        const QFileInfo info(path("dest/game/") + rel);
+        QVERIFY2(info.exists() || info.isSymLink(), qPrintable(rel));
+        QCOMPARE(info.isDir() && !info.isSymLink(), rel.endsWith('/'));
     }
 }
 

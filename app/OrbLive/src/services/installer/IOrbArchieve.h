@@ -37,7 +37,10 @@ struct OrbExtractReport {
     QList<OrbSkippedEntry> skipped;
     QString failedEntry;      // the entry that could not be written, if any
     QString error;            // why the run failed, empty otherwise
-    QStringList written;      // destination paths written, in archive order (installed runs only)
+    // What the run put below the destination (Complete and Partial only):
+    // paths relative to it, in archive order, each entry after the folders
+    // leading to it, folders ending in '/', each path once. Empty otherwise.
+    QStringList written;
 
     // True when the destination now holds the package's content (possibly
     // without the skipped entries). Only then may the package be discarded.

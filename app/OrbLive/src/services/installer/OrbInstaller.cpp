@@ -176,8 +176,6 @@ void OrbInstaller::extractDir(const QString& archivePath, const QString& destDir
         QList<QString> written;
         OrbExtractReport report = OrbZip::extractArchive(archivePath, destDir, hooks, &written);
         report.type = runType;
-        if (report.installed())
-            report.written = written;
         {
             std::lock_guard<std::mutex> guard(job->mutex);
             job->report = report;

@@ -66,15 +66,29 @@ bool readCentralDirectory(const QString& archivePath, QList<CentralEntry>* entri
     quint64 count = u16(tail, end + 10);
     quint64 dirSize = u32(tail, end + 12);
     quint64 dirOffset = u32(tail, end + 16);
-    if (count == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF) {
-        QByteArray locator, record;
-        const qint64 locatorAt = size - tailSize + end - 20;
-        if (locatorAt < 0 || !readAt(file, quint64(locatorAt), 20, &locator) || u32(locator, 0) != kZip64Locator ||
-            !readAt(file, u64(locator, 8), 56, &record) || u32(record, 0) != kZip64End)
+    const bool needsZip64 = count == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF;
+    // minizip takes the Zip64 record whenever its locator stands before the end
+    // record, whatever the classic fields say; it must name the same directory
+    // this reader checks, or the checks below would judge other entries than
+    // the ones extracted.
+    QByteArray locator, record;
+    const qint64 locatorAt = size - tailSize + end - 20;
+    const bool hasLocator =
+        locatorAt >= 0 && readAt(file, quint64(locatorAt), 20, &locator) && u32(locator, 0) == kZip64Locator;
+    if (hasLocator) {
+        if (!readAt(file, u64(locator, 8), 56, &record) || u32(record, 0) != kZip64End)
             return fail("cannot read the archive's directory");
-        count = u64(record, 32);
-        dirSize = u64(record, 40);
-        dirOffset = u64(record, 48);
+        const quint64 count64 = u64(record, 32);
+        const quint64 size64 = u64(record, 40);
+        const quint64 offset64 = u64(record, 48);
+        if ((count != 0xFFFF && count != count64) || (dirSize != 0xFFFFFFFF && dirSize != size64) ||
+            (dirOffset != 0xFFFFFFFF && dirOffset != offset64) || u64(record, 24) != count64)
+            return fail("the archive's directory records disagree (classic and Zip64 name different directories)");
+        count = count64;
+        dirSize = size64;
+        dirOffset = offset64;
+    } else if (needsZip64) {
+        return fail("cannot read the archive's directory");
     }
     // Every central header takes at least 46 bytes: a count beyond that is a lie.
     if (dirOffset + dirSize > quint64(size) || count > dirSize / 46)
@@ -83,6 +97,7 @@ bool readCentralDirectory(const QString& archivePath, QList<CentralEntry>* entri
     if (!readAt(file, dirOffset, qint64(dirSize), &dir))
         return fail("cannot read the archive's directory");
 
+    QList<QByteArray> localNames;
     qint64 at = 0;
     for (quint64 i = 0; i < count; ++i) {
         if (at + 46 > dir.size() || u32(dir, at) != kCentralHeader)
@@ -126,6 +141,10 @@ bool readCentralDirectory(const QString& archivePath, QList<CentralEntry>* entri
         QByteArray local;
         if (!readAt(file, e.localHeaderOffset, 30, &local) || u32(local, 0) != kLocalHeader)
             return fail("an entry's local header is damaged");
+        QByteArray localName;
+        if (!readAt(file, e.localHeaderOffset + 30, u16(local, 26), &localName))
+            return fail("an entry's local header is damaged");
+        localNames.append(localName);
         const quint64 dataStart = e.localHeaderOffset + 30 + u16(local, 26) + u16(local, 28);
         e.dataEnd = dataStart + e.compressedSize;
         if (e.dataEnd < dataStart || e.dataEnd > dirOffset)
@@ -144,6 +163,12 @@ bool readCentralDirectory(const QString& archivePath, QList<CentralEntry>* entri
     for (int i = 1; i < byOffset.size(); ++i) {
         if (byOffset.at(i)->localHeaderOffset < byOffset.at(i - 1)->dataEnd)
             return fail("entries overlap (share compressed data)");
+    }
+    // Other tools (and other readers) go by the local name: a package whose two
+    // names of one entry differ would mean different things to them.
+    for (int i = 0; i < entries->size(); ++i) {
+        if (localNames.at(i) != entries->at(i).rawName)
+            return fail("an entry's name in its local header differs from the one in the archive's directory");
     }
     return true;
 }

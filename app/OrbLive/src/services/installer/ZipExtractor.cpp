@@ -563,6 +563,30 @@ int threadCount(int wanted, int jobs)
     return std::max(1, std::min({n, jobs, 16}));
 }
 
+// The written destinations relative to `root` (which ends in '/'), each after
+// the folders leading to it, each path once: what an installation record lists.
+QStringList relativeWritten(const QString& root, const QList<QString>& paths)
+{
+    QStringList out;
+    QSet<QString> seen;
+    auto add = [&](const QString& rel) {
+        if (!seen.contains(rel)) {
+            seen.insert(rel);
+            out.append(rel);
+        }
+    };
+    for (const QString& path : paths) {
+        if (!path.startsWith(root) || path.size() == root.size())
+            continue;
+        const QString rel = path.mid(root.size());
+        for (qsizetype slash = rel.indexOf(QLatin1Char('/')); slash >= 0 && slash + 1 < rel.size();
+             slash = rel.indexOf(QLatin1Char('/'), slash + 1))
+            add(rel.left(slash + 1));
+        add(rel);
+    }
+    return out;
+}
+
 } // namespace
 
 OrbExtractReport extractArchive(const QString& archivePath, const QString& destDir, const Hooks& hooks,
@@ -833,6 +857,7 @@ OrbExtractReport extractArchive(const QString& archivePath, const QString& destD
         QDir(sink.asideFolder()).removeRecursively();
 
     report.outcome = report.skipped.isEmpty() ? OrbExtractReport::Complete : OrbExtractReport::Partial;
+    report.written = relativeWritten(root, paths);
     if (written)
         *written = paths;
     return report;

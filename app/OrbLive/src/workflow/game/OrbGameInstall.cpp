@@ -180,7 +180,7 @@ void OrbGameInstall::onExtracted(const OrbExtractReport& report)
     if (manifest.isEmpty() || !manifest.save(manifestPath))
         ORB_LOG(OrbLogWarning, "the installation record could not be written: %s", manifestPath.toUtf8().constData());
     const QString gameName = Setting(model, "Basic", "GameName");
-    SetAppString(model, OrbKey::GameExecutablePath, RecordedExecutable(report.destDir, report.written, ExecutableName(gameName)));
+    SetAppString(model, OrbKey::GameExecutablePath, RecordedExecutable(report.written, ExecutableName(gameName)));
 
     m_stage = Stage::Idle;
     SetAppBool(model, OrbKey::IsInstallGmae, true);

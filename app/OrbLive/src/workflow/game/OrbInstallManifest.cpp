@@ -98,31 +98,13 @@ OrbInstallManifest OrbInstallManifest::FromWritten(const QString& rootIn, const 
 {
     OrbInstallManifest manifest;
     const QString root = QDir::cleanPath(QDir(rootIn).absolutePath());
-    QSet<QString> seen;
     QStringList entries;
-    auto add = [&](const QString& rel) {
-        if (!seen.contains(rel)) {
-            seen.insert(rel);
+    for (const QString& name : written) {
+        // The installer's list is already relative, folders before their entries;
+        // anything that would not stay below the root is not this installation's.
+        const QString rel = relativeBelow(root, name);
+        if (!rel.isEmpty() && !entries.contains(rel))
             entries.append(rel);
-        }
-    };
-    for (const QString& path : written) {
-        const QString clean = QDir::cleanPath(path);
-        if (!clean.startsWith(root + QLatin1Char('/')))
-            continue;
-        QString rel = clean.mid(root.size() + 1);
-        const QFileInfo info(clean);
-        if (info.isDir() && !info.isSymLink())
-            rel += QLatin1Char('/');
-        // The folders leading to the entry were created by the installation if
-        // they were not there; listing them lets the clean-up remove them when empty.
-        const QStringList parts = rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        QString prefix;
-        for (int i = 0; i + 1 < parts.size(); ++i) {
-            prefix += parts[i] + QLatin1Char('/');
-            add(prefix);
-        }
-        add(rel);
     }
     manifest.root = root;
     manifest.entries = entries;

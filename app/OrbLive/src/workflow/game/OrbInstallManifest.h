@@ -19,9 +19,9 @@ public:
     static OrbInstallManifest FromArchive(const QString& archivePath, const QString& root,
                                           const QStringList& skipped, QString* error = nullptr);
 
-    // The manifest of what an extraction into `root` wrote: `written` holds the
-    // destination paths the installer reports; the folders leading to them are
-    // listed too. Paths outside the root are left out.
+    // The manifest of what an extraction into `root` wrote, from the installer's
+    // own list (paths relative to root, folders ending in "/" and listed before
+    // what they hold). Paths that would leave the root are left out.
     static OrbInstallManifest FromWritten(const QString& root, const QStringList& written);
 
     // Where the manifest of a game is kept: the launcher's per-user data folder.

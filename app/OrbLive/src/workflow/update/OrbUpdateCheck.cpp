@@ -255,19 +255,14 @@ bool OrbUpdateCheck::verify(IOrbModel* model, QString* reason)
     bool known = false;
     const qint64 highest =
         UserString(model, OrbKey::UserSerials, serials.toUtf8().constData()).toLongLong(&known);
-    const std::string settingsText = settingsBytes.toStdString();
-    const auto check = OrbSignedSettings::Verify(pem.toStdString(), settingsText, signatureText.toStdString(),
-                                                 known ? highest : 0, QDateTime::currentSecsSinceEpoch());
+    // The identity is read from the file only once its signature verifies: a file
+    // the same key signed for another game or channel must not take this one over.
+    const auto check = OrbSignedSettings::Verify(pem.toStdString(), settingsBytes.toStdString(),
+                                                 signatureText.toStdString(), known ? highest : 0,
+                                                 QDateTime::currentSecsSinceEpoch(), identity.game.toStdString(),
+                                                 identity.channel.toStdString());
     if (check.status != OrbSignedSettings::Status::Valid)
         return refuse(QString::fromLatin1(OrbSignedSettings::Describe(check.status)));
-    // Read only now that the bytes are the publisher's: a file the same key signed
-    // for another game or channel must not take this one over.
-    const QString signedGame = QString::fromStdString(OrbSignedSettings::Value(settingsText, "publisher", "Game")).trimmed();
-    const QString signedChannel =
-        QString::fromStdString(OrbSignedSettings::Value(settingsText, "publisher", "Channel")).trimmed();
-    if (identity.game.isEmpty() || signedGame != identity.game || signedChannel != identity.channel)
-        return refuse(QStringLiteral("the signed settings are for game \"%1\" channel \"%2\", this launcher is for \"%3\" channel \"%4\"")
-                          .arg(signedGame, signedChannel, identity.game, identity.channel));
     if (!known || check.serial > highest)
         SetUserString(model, OrbKey::UserSerials, serials.toUtf8().constData(), QString::number(check.serial));
     ORB_LOG(OrbLogInfo, "Server settings verified: serial %lld, expires %s", static_cast<long long>(check.serial),
