@@ -25,6 +25,9 @@
 #include <quazip/quazipfile.h>
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -77,6 +80,80 @@ class tst_OrbLauncherManager : public QObject {
     IOrbModel* m_model = nullptr;
     OrbLauncherManager* m_manager = nullptr;
     OrbViewLauncher* m_view = nullptr;
+
+    // Every signal the view passes to the scene, in order, with the flags the scene
+    // would read at that moment: the controller's real sequences, kept as the
+    // scene tests' fixtures.
+    QJsonArray m_trace;
+    QVariantMap flags()
+    {
+        QVariantMap map;
+        for (const char* key : {"IsDownloadStart", "IsDownloadFinish", "IsInstallGmae", "IsUpdateGmaeHint"})
+            map.insert(QString::fromLatin1(key), flag(key));
+        return map;
+    }
+    void record(const char* name, const QVariantList& args)
+    {
+        QJsonObject entry;
+        entry.insert("name", QString::fromLatin1(name));
+        entry.insert("args", QJsonArray::fromVariantList(args));
+        entry.insert("flags", QJsonObject::fromVariantMap(flags()));
+        m_trace.append(entry);
+    }
+    void traceView()
+    {
+#define ORB_TRACE0(sig) connect(m_view, &OrbViewLauncher::sig, this, [this] { record(#sig, {}); })
+#define ORB_TRACE1(sig, T) connect(m_view, &OrbViewLauncher::sig, this, [this](T a) { record(#sig, {a}); })
+#define ORB_TRACE2(sig, T, U) connect(m_view, &OrbViewLauncher::sig, this, [this](T a, U b) { record(#sig, {a, b}); })
+        ORB_TRACE1(sigDownloadBtnClickedCallback, bool);
+        ORB_TRACE2(sigDownloadProgress, qint32, qint32);
+        ORB_TRACE0(sigDownloadStop);
+        ORB_TRACE0(sigDownloadFinish);
+        ORB_TRACE2(sigProgressValue, int, QString);
+        ORB_TRACE0(sigExtractGameFinished);
+        ORB_TRACE0(sigExtractLauncherFinish);
+        ORB_TRACE1(sigStartPlayGameCallback, bool);
+        ORB_TRACE0(sigNotFoundExecutable);
+        ORB_TRACE1(sigUpdateCheckCallback, bool);
+        ORB_TRACE1(sigUpdateCheckFinish, bool);
+        ORB_TRACE1(sigHintUpdate, QString);
+        ORB_TRACE1(sigUpdateGameHint, QString);
+        ORB_TRACE1(sigUpdateCheckFailed, QString);
+        ORB_TRACE1(sigInstallFailed, QString);
+        ORB_TRACE1(sigDownloadVerifyFailed, QString);
+#undef ORB_TRACE0
+#undef ORB_TRACE1
+#undef ORB_TRACE2
+    }
+    // Runs of progress steps become their last step; what is left is compared.
+    static QJsonArray condensed(const QJsonArray& trace)
+    {
+        QJsonArray out;
+        for (const QJsonValue& v : trace) {
+            const QString name = v.toObject().value("name").toString();
+            const bool progress = name == "sigProgressValue" || name == "sigDownloadProgress";
+            if (progress && !out.isEmpty() && out.last().toObject().value("name").toString() == name)
+                out.removeLast();
+            out.append(v);
+        }
+        return out;
+    }
+    static QStringList shape(const QJsonArray& trace)
+    {
+        QStringList lines;
+        for (const QJsonValue& v : trace) {
+            const QJsonObject e = v.toObject();
+            QString line = e.value("name").toString();
+            for (const QJsonValue& a : e.value("args").toArray())
+                if (a.isBool())
+                    line += a.toBool() ? " true" : " false";
+            const QJsonObject f = e.value("flags").toObject();
+            for (auto it = f.begin(); it != f.end(); ++it)
+                line += QStringLiteral(" %1=%2").arg(it.key(), it.value().toBool() ? "1" : "0");
+            lines << line;
+        }
+        return lines;
+    }
 
     QString appDir() const { return QCoreApplication::applicationDirPath(); }
     QString nginx(const QString& path) const
@@ -197,6 +274,19 @@ private slots:
                 rep.noResponse = true;
                 return rep;
             }
+            if (r.path == "/drip/game_settings.ini") {
+                // A megabyte announced, a byte every two seconds.
+                HttpReply rep;
+                rep.body = QByteArray(1 << 20, 'x');
+                rep.chunkSize = 1;
+                rep.chunkDelayMs = 2000;
+                return rep;
+            }
+            if (r.path == "/drop/game.zip") {
+                HttpReply rep = HttpReply::ranged(r, slow);
+                rep.dropAfter = 300000;
+                return rep;
+            }
             if (r.path == "/slow/game.zip") {
                 HttpReply rep = HttpReply::ranged(r, slow);
                 rep.chunkSize = 64 * 1024;
@@ -225,6 +315,7 @@ private slots:
         QVERIFY(m_manager);
         m_view = m_manager->view();
         QVERIFY(m_view);
+        traceView();
     }
 
     void cleanupTestCase()
@@ -696,6 +787,9 @@ private slots:
         QTest::newRow("expired") << "expired" << false;
         QTest::newRow("signed package hash does not match") << "package" << true;
         QTest::newRow("signed settings without a package hash") << "no hash" << true;
+        QTest::newRow("signed for another game") << "other game" << false;
+        QTest::newRow("signed for another channel") << "other channel" << false;
+        QTest::newRow("naming no game") << "no game" << false;
     }
     void signedSettings()
     {
@@ -707,12 +801,14 @@ private slots:
             QVERIFY(OrbSignature::GenerateKeyPair(otherKey, otherPub));
         }
         writeFile(appDir() + "/config/publisher.pub", QByteArray::fromStdString(publisherPub));
-        m_model->SetString(OrbConfig::UserConfig, "Game", "SettingsSerial", "7");
+        const QByteArray serialKey = (OrbPublisherKey::Fingerprint() + "_valdane").toUtf8();
+        m_model->SetString(OrbConfig::UserConfig, "Serials", serialKey.constData(), "7");
 
         const QByteArray hash = QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex();
         QByteArray declared = "GamePackageSha256=" + hash + "\nGamePackageSize=" + QByteArray::number(m_gameZip.size()) + "\n";
         if (variant == "package")
-            declared = "GamePackageSha256=" + QByteArray(64, 'b') + "\n";
+            declared = "GamePackageSha256=" + QByteArray(64, 'b') + "\nGamePackageSize=" +
+                       QByteArray::number(m_gameZip.size()) + "\n";
         if (variant == "no hash")
             declared.clear();
         QByteArray text = serverSettings("1.0.2", 0, 0, "2.1", {}, declared);
@@ -720,6 +816,9 @@ private slots:
         text.replace("@SETTINGS@", nginx("cfg/game_settings.ini").toUtf8());
         text.replace("@GAME@", nginx("packages/game.zip").toUtf8());
         std::string settings = text.toStdString(), signature;
+        if (variant != "no game")
+            settings = OrbSignedSettings::WithValue(settings, "publisher", "Game", variant == "other game" ? "beta" : "valdane");
+        settings = OrbSignedSettings::WithValue(settings, "publisher", "Channel", variant == "other channel" ? "beta" : "");
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         const std::int64_t serial = variant == "replayed" ? 6 : 8;
         const std::int64_t expires = variant == "expired" ? now - 60 : now + 86400;
@@ -740,8 +839,10 @@ private slots:
         QCOMPARE(finished[0][0].toBool(), true);
         QCOMPARE(failed.size(), accepted ? 0 : 1);
         QCOMPARE(local("Basic", "Version"), accepted ? QStringLiteral("2.1") : QStringLiteral("2.0"));
-        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::UserConfig, "Game", "SettingsSerial")),
+        QCOMPARE(QString::fromStdString(m_model->GetStringValue(OrbConfig::UserConfig, "Serials", serialKey.constData())),
                  accepted ? QStringLiteral("8") : QStringLiteral("7"));
+        if (variant == "other game")
+            QCOMPARE(local("Basic", "GameName"), kGame);
         if (!accepted) {
             QCOMPARE(OrbTestLog::Lines("Update check failed, going on with the local settings").size(), 1);
             QVERIFY(!QFileInfo::exists(appDir() + "/storage/game_settings.ini"));
@@ -896,6 +997,246 @@ private slots:
         runCheck(again);
         QCOMPARE(again[0][0].toBool(), true);
         QCOMPARE(noHint.size(), 0);
+    }
+
+    // A launcher refused as a second instance never enters the event loop: the
+    // check it was asked for must not have touched anything by then.
+    void checkStartsOnlyFromTheEventLoop()
+    {
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.0"));
+        QDir().mkpath(appDir() + "/storage");
+        writeFile(appDir() + "/storage/game_settings.ini", "the running launcher's copy");
+        writeFile(appDir() + "/storage/game_settings.ini.sig", "its signature");
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigUpdateCheckCallback);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        m_view->UpdateCheckStart();
+        QCOMPARE(callback.size(), 0);
+        QCOMPARE(readAll(appDir() + "/storage/game_settings.ini"), QByteArray("the running launcher's copy"));
+        QCOMPARE(readAll(appDir() + "/storage/game_settings.ini.sig"), QByteArray("its signature"));
+        // A second request while the first is queued or running is answered by its end.
+        m_view->UpdateCheckStart();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QTest::qWait(300);
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(finished.size(), 1);
+    }
+
+    // A server that answers too slowly, too much or not at all ends the check
+    // offline within its deadline, and storage holds no more than the caps.
+    void checkIsBounded_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("drip") << "drip";
+        QTest::newRow("oversized") << "oversized";
+        QTest::newRow("silent") << "silent";
+    }
+    void checkIsBounded()
+    {
+        QFETCH(QString, kind);
+        setApp("UpdateCheckDeadline", "3");
+        if (kind == "drip")
+            setLocal("launcher", "GameSettingsUrl", m_srv.url("/drip/game_settings.ini"));
+        if (kind == "silent")
+            setLocal("launcher", "GameSettingsUrl", m_srv.url("/silent"));
+        if (kind == "oversized") {
+            serve("cfg/big/game_settings.ini", QByteArray(2 * 1024 * 1024, 'x'));
+            setLocal("launcher", "GameSettingsUrl", nginx("cfg/big/game_settings.ini"));
+        }
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        QElapsedTimer clock;
+        clock.start();
+        m_view->UpdateCheckStart();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY2(clock.elapsed() < 12000, qPrintable(QString::number(clock.elapsed())));
+        const QString copy = appDir() + "/storage/" + (kind == "silent" ? QString("silent") : QString("game_settings.ini"));
+        QVERIFY(QFileInfo(copy).size() <= 1024 * 1024);
+        QCOMPARE(local("Basic", "Version"), QStringLiteral("2.0"));
+        setApp("UpdateCheckDeadline", "");
+    }
+
+    // A key file that is there but is no key means no check at all: everything
+    // from the server is refused and nothing is downloaded.
+    void unreadablePublisherKeyRefusesEverything()
+    {
+        writeFile(appDir() + "/config/publisher.pub", "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n");
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.1"));
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigUpdateCheckCallback);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        runCheck(finished);
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(callback[0][0].toBool(), false);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(local("Basic", "Version"), QStringLiteral("2.0"));
+
+        // Even with hashes in the shipped settings, no package is taken.
+        setLocal("Basic", "GamePackageSha256", QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex());
+        QSignalSpy download(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        m_view->SetDownloadStatus(true);
+        QCOMPARE(download.size(), 1);
+        QCOMPARE(download[0][0].toBool(), false);
+        QCOMPARE(refused.size(), 1);
+    }
+
+    // Signed settings of the same version as the shipped ones declare the package
+    // the shipped settings did not: the first download is taken, not refused forever.
+    // And one game's serials never hold back another's for the same user.
+    void signedSameVersionAndSerialsPerGame()
+    {
+        std::string key, pub;
+        QVERIFY(OrbSignature::GenerateKeyPair(key, pub));
+        writeFile(appDir() + "/config/publisher.pub", QByteArray::fromStdString(pub));
+        const QByteArray hash = QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex();
+        auto publish = [&](const QString& game, std::int64_t serial) {
+            QByteArray text = serverSettings("1.0.2", 0, 0, "2.0", {},
+                                             "GamePackageSha256=" + hash + "\nGamePackageSize=" +
+                                                 QByteArray::number(m_gameZip.size()) + "\n");
+            text.replace("@SETTINGS@", nginx("cfg/game_settings.ini").toUtf8());
+            text.replace("@GAME@", nginx("packages/game.zip").toUtf8());
+            std::string settings = OrbSignedSettings::WithValue(text.toStdString(), "publisher", "Game", game.toStdString());
+            settings = OrbSignedSettings::WithValue(settings, "publisher", "Channel", "");
+            std::string signature;
+            QVERIFY(OrbSignedSettings::Sign(key, serial, QDateTime::currentSecsSinceEpoch() + 3600, settings, signature));
+            serve("cfg/game_settings.ini", QByteArray::fromStdString(settings));
+            serve("cfg/game_settings.ini.sig", QByteArray::fromStdString(signature));
+        };
+        // Another copy of the launcher, for game "beta", accepts a high serial first.
+        const QByteArray identity = readAll(appDir() + "/config/identity.ini");
+        writeFile(appDir() + "/config/identity.ini", "Game=beta\nChannel=\n");
+        publish("beta", 5000);
+        QSignalSpy finished(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigUpdateCheckFailed);
+        runCheck(finished);
+        QCOMPARE(failed.size(), 0);
+        writeFile(appDir() + "/config/identity.ini", identity);
+        setLocal("Basic", "GameName", kGame);
+
+        publish(kGame, 101);
+        finished.clear();
+        runCheck(finished);
+        QCOMPARE(failed.size(), 0);
+        QCOMPARE(local("Basic", "GamePackageSha256"), QString::fromLatin1(hash));
+
+        QSignalSpy done(m_view, &OrbViewLauncher::sigDownloadFinish);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+        QFile::remove(m_pub.filePath("cfg/game_settings.ini.sig"));
+    }
+
+    // The view's signals for each outcome, from the request to the end of the
+    // task: exactly one end per task, never a failure and a success for one event.
+    // They are the scene tests' fixtures (ORB_RECORD_FIXTURES=1 writes them anew).
+    void sequences_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        for (const char* o : {"check_ok", "check_offline", "check_not_started", "check_launcher_hint", "check_forced",
+                              "check_game_update", "download_ok", "download_network_failure", "download_verify_failed",
+                              "install_ok", "install_failed", "launcher_ok", "launcher_download_failed",
+                              "launcher_unpack_failed", "play_and_end", "play_not_found"})
+            QTest::newRow(o) << QString::fromLatin1(o);
+    }
+    void sequences()
+    {
+        QFETCH(QString, outcome);
+        QFile::copy(ORB_UPDATE_PROGRAM, appDir() + "/OrbUpdate");
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.0"));
+        auto waitFor = [&](const QStringList& ends) {
+            QTRY_VERIFY_WITH_TIMEOUT(!m_trace.isEmpty() &&
+                                         ends.contains(m_trace.last().toObject().value("name").toString()),
+                                     30000);
+            QTest::qWait(300);  // anything that would follow the end
+        };
+        const QStringList checkEnds = {"sigUpdateCheckFinish", "sigUpdateGameHint"};
+        if (outcome == "install_ok" || outcome == "install_failed" || outcome == "play_and_end") {
+            if (outcome == "install_failed")
+                setLocal("Basic", "GamePackageUrl", nginx("packages/broken.zip"));
+            QSignalSpy done(m_view, &OrbViewLauncher::sigDownloadFinish);
+            m_view->SetDownloadStatus(true);
+            QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+            if (outcome == "play_and_end") {
+                QSignalSpy installed(m_view, &OrbViewLauncher::sigExtractGameFinished);
+                m_view->StartInstall();
+                QTRY_COMPARE_WITH_TIMEOUT(installed.size(), 1, 20000);
+            }
+        }
+        if (outcome.startsWith("launcher_")) {
+            serveSettings(serverSettings("1.0.3", 1, 0, "2.0"));
+            QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+            runCheck(checked);
+            const char* package = outcome == "launcher_ok" ? "launcher/launcher.zip"
+                                  : outcome == "launcher_download_failed" ? "launcher/missing.zip"
+                                                                           : "packages/broken.zip";
+            setLocal("launcher", "LauncherPackageUrl", nginx(package));
+        }
+        if (outcome == "check_game_update")
+            setFlag("IsInstallGmae", true);
+        const QVariantMap start = flags();
+        m_trace = QJsonArray();
+
+        if (outcome == "check_ok") {
+            m_view->UpdateCheckStart();
+            waitFor(checkEnds);
+        } else if (outcome == "check_offline") {
+            setLocal("launcher", "GameSettingsUrl", nginx("cfg/missing/game_settings.ini"));
+            m_view->UpdateCheckStart();
+            waitFor(checkEnds);
+        } else if (outcome == "check_not_started") {
+            setLocal("launcher", "GameSettingsUrl", nginx("cfg/"));
+            m_view->UpdateCheckStart();
+            waitFor(checkEnds);
+        } else if (outcome == "check_launcher_hint" || outcome == "check_forced") {
+            serveSettings(serverSettings("1.0.3", outcome == "check_forced" ? 1 : 0, outcome == "check_forced" ? 0 : 1, "2.0"));
+            m_view->UpdateCheckStart();
+            waitFor(checkEnds);
+        } else if (outcome == "check_game_update") {
+            serveSettings(serverSettings("1.0.2", 0, 0, "2.1"));
+            m_view->UpdateCheckStart();
+            waitFor(checkEnds);
+        } else if (outcome.startsWith("download_")) {
+            if (outcome == "download_network_failure")
+                setLocal("Basic", "GamePackageUrl", m_srv.url("/drop/game.zip"));
+            if (outcome == "download_verify_failed")
+                setLocal("Basic", "GamePackageSha256", QString(64, 'b'));
+            m_view->SetDownloadStatus(true);
+            waitFor({"sigDownloadFinish", "sigDownloadStop"});
+        } else if (outcome.startsWith("install_")) {
+            m_view->StartInstall();
+            waitFor({"sigExtractGameFinished", "sigInstallFailed"});
+        } else if (outcome.startsWith("launcher_")) {
+            m_view->LauncherUpdateStart();
+            waitFor({"sigExtractLauncherFinish", "sigInstallFailed", "sigUpdateCheckFailed"});
+        } else if (outcome == "play_and_end") {
+            m_view->StartPlay();
+            QTRY_COMPARE(clientPids().size(), 1);
+            quitClient(clientPids().first());
+            QTRY_COMPARE_WITH_TIMEOUT(m_manager->gameCount(), 0, 20000);
+            waitFor({"sigStartPlayGameCallback"});
+        } else if (outcome == "play_not_found") {
+            m_view->StartPlay();
+            waitFor({"sigNotFoundExecutable"});
+        }
+        const QJsonArray trace = condensed(m_trace);
+        const QString path = QStringLiteral(ORB_FIXTURE_DIR "/%1.json").arg(outcome);
+        if (qEnvironmentVariableIsSet("ORB_RECORD_FIXTURES")) {
+            QJsonObject fixture;
+            fixture.insert("outcome", outcome);
+            fixture.insert("start", QJsonObject::fromVariantMap(start));
+            fixture.insert("signals", trace);
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            writeFile(path, QJsonDocument(fixture).toJson());
+        }
+        const QJsonObject fixture = QJsonDocument::fromJson(readAll(path)).object();
+        QCOMPARE(shape(trace), shape(fixture.value("signals").toArray()));
+        QFile::remove(appDir() + "/OrbUpdate");
     }
 };
 
