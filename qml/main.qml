@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Window
-import Qt.labs.platform as Platform
 import "components"
 
 Window {
@@ -10,10 +9,24 @@ Window {
     property bool gameRuning: false
     property real scaleFactor: 1.0
     property string gameNickName: ""
-    // The update check ended without an answer; the check button then offers a new attempt.
-    property bool updateCheckRetry: false
-    // The launcher package is being fetched or unpacked.
-    property bool launcherUpdating: false
+    // Where the launcher stands; the bottom controls, the progress bar, the
+    // download panel and the restart dialog follow it through `stageStates`.
+    // Checking, CheckFailed, LauncherUpdate, LauncherUpdating, LauncherReady,
+    // Ready, Downloading, Paused, Downloaded, Installing, Installed, Playing.
+    property string stage: "Checking"
+    // The stage the main button offers when nothing runs: Ready, Downloaded or Installed.
+    property string idleStage: "Ready"
+    readonly property bool idle: stage === "Ready" || stage === "Downloaded" || stage === "Installed"
+    // The check's download has started (the check button turns grey).
+    property bool checkBusy: false
+    // The check could not start; the quit-only dialog waits for a failure report.
+    property bool checkStartRefused: false
+    // The launcher must be updated before anything else (the check said so).
+    property bool launcherUpdateForced: false
+    // A game update is offered until a download is requested.
+    property bool gameUpdateOffered: false
+    property string gameUpdateText: ""
+    readonly property string idleCaption: window.captionFor(window.idleStage)
 
     width: 1350 / scaleFactor
     height: 760 / scaleFactor
@@ -26,15 +39,16 @@ Window {
     Component.onCompleted: {
         window.gameNickName = ContextViewLauncher.GetGameNickName()
         window.scaleFactor = ContextViewLauncher.GetDevicePixelRatio()
+        window.idleStage = window.currentIdleStage()
     }
 
-    WebEngineView {
+    OrbWebView {
         id: contentLoader
         objectName: "contentLoader"
         anchors.fill: parent
     }
 
-    TopBar {
+    OrbTopBar {
         id: torbar
         objectName: "torbar"
         anchors.top: parent.top
@@ -65,209 +79,34 @@ Window {
         visible: false
     }
 
-    Rectangle {
-        id: versionName
-        objectName: "versionName"
-        width: 37
-        height: 19
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 6
-        anchors.left: parent.left
-        anchors.leftMargin: 15
-        color: "transparent"
-
-        Text {
-            id: versionNameText
-            objectName: "versionNameText"
-            anchors.centerIn: parent
-            color: "#3B3A3E"
-            font.pixelSize: 12
-            font.weight: 400
-            font.letterSpacing: 1
-            // The stored text carries its own "v" ("v1.0.2"): the label shows one.
-            Component.onCompleted: versionNameText.text = "V" + String(ContextViewLauncher.GetVersionContent()).replace(/^[vV]/, "")
+    OrbActionBar {
+        id: actionBar
+        objectName: "actionBar"
+        anchors.fill: parent
+        checkVisible: false
+        checkCaption: "版本检测中..."
+        checkColor: "#6D5BF5"
+        checkClickable: false
+        checkBeside: false
+        mainVisible: false
+        mainCaption: window.idleCaption
+        mainColor: "#6D5BF5"
+        mainEnabled: true
+        hintVisible: window.gameUpdateOffered && (window.idle || window.stage === "CheckFailed")
+        hintText: window.gameUpdateText
+        onCheckClicked: {
+            if (window.stage === "CheckFailed")
+                window.handleUpdateCheckRetry()
+            else if (window.stage === "LauncherUpdate")
+                window.handleUpdateCheckBtnClick()
         }
-    }
-
-    Rectangle {
-        id: updateCheckBtn
-        objectName: "updateCheckBtn"
-        width: 306
-        height: 60
-        radius: 32
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 86
-        anchors.horizontalCenter: parent.horizontalCenter
-        color: "#6D5BF5"
-
-        Component.onCompleted: ContextViewLauncher.UpdateCheckStart()
-
-        Text {
-            id: updateCheckButtonText
-            objectName: "updateCheckButtonText"
-            anchors.centerIn: parent
-            text: "版本检测中..."
-            color: "white"
-            font.pixelSize: 18
-            font.weight: 600
-            font.letterSpacing: 1
-        }
-
-        MouseArea {
-            id: updateCheckBtnMouseArea
-            objectName: "updateCheckBtnMouseArea"
-            anchors.fill: parent
-            cursorShape: Qt.PointingHandCursor
-            hoverEnabled: false
-            visible: false
-            onClicked: {
-                if (window.updateCheckRetry)
-                    window.handleUpdateCheckRetry()
-                else
-                    window.handleUpdateCheckBtnClick()
-            }
-        }
-    }
-
-    Rectangle {
-        id: launcherBtn
-        objectName: "launcherBtn"
-        width: 306
-        height: 60
-        radius: 32
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 86
-        anchors.horizontalCenter: parent.horizontalCenter
-        color: "#6D5BF5"
-        visible: false
-
-        Text {
-            id: launcherButtonText
-            objectName: "launcherButtonText"
-            anchors.centerIn: parent
-            color: "white"
-            font.pixelSize: 18
-            font.weight: 600
-            font.letterSpacing: 1
-            Component.onCompleted: launcherButtonText.text = window.checkGameStages()
-        }
-
-        MouseArea {
-            id: launcherBtnMouseArea
-            objectName: "launcherBtnMouseArea"
-            anchors.fill: parent
-            hoverEnabled: true
-            cursorShape: Qt.PointingHandCursor
-            onClicked: window.handleLauncherButtonClick()
-        }
-    }
-
-    Rectangle {
-        id: moreOpenGameBtn
-        objectName: "moreOpenGameBtn"
-
-        property bool isInstallGame: false
-        property real lastClickTime: 0
-
-        width: 60
-        height: 60
-        anchors.left: launcherBtn.right
-        anchors.leftMargin: 16
-        anchors.verticalCenter: launcherBtn.verticalCenter
-        color: "transparent"
-        visible: isInstallGame && ContextViewLauncher.IsOpenMore() && !launcherBtnMouseArea.enabled
-
-        Image {
-            id: moreOpenIcon
-            objectName: "moreOpenIcon"
-            anchors.fill: parent
-            source: "./assets/moreOpenIcon.png"
-        }
-
-        MouseArea {
-            objectName: "moreOpenGameMouseArea"
-            anchors.fill: parent
-            hoverEnabled: true
-            cursorShape: Qt.PointingHandCursor
-            onEntered: moreGamesHoverBubble.visible = true
-            onExited: moreGamesHoverBubble.visible = false
-            onPressed: moreOpenIcon.source = "./assets/moreOpenClickedIcon.png"
-            onReleased: moreOpenIcon.source = "./assets/moreOpenIcon.png"
-            onClicked: window.handleMoreOpenClick()
-        }
-    }
-
-    OrbHoverBubble {
-        id: moreGamesHoverBubble
-        objectName: "moreGamesHoverBubble"
-        anchors.bottom: moreOpenGameBtn.top
-        anchors.bottomMargin: 16
-        anchors.horizontalCenter: moreOpenGameBtn.horizontalCenter
-        content: "点击启动更多游戏客户端"
-    }
-
-    Rectangle {
-        id: closeAllGameBtn
-        objectName: "closeAllGameBtn"
-
-        property bool isInstallGame: false
-
-        width: 60
-        height: 60
-        anchors.left: moreOpenGameBtn.right
-        anchors.leftMargin: 16
-        anchors.verticalCenter: moreOpenGameBtn.verticalCenter
-        color: "transparent"
-        visible: isInstallGame && ContextViewLauncher.IsOpenMore() && !launcherBtnMouseArea.enabled
-
-        Image {
-            id: closeAllGamesIcon
-            objectName: "closeAllGamesIcon"
-            anchors.fill: parent
-            source: "./assets/closeAllGamesIcon.png"
-        }
-
-        MouseArea {
-            objectName: "closeAllGameMouseArea"
-            anchors.fill: parent
-            hoverEnabled: true
-            cursorShape: Qt.PointingHandCursor
-            onEntered: closeAllHoverBubble.visible = true
-            onExited: closeAllHoverBubble.visible = false
-            onPressed: closeAllGamesIcon.source = "./assets/closeAllGamesClickedIcon.png"
-            onReleased: closeAllGamesIcon.source = "./assets/closeAllGamesIcon.png"
-            onClicked: closeAllGamesDialog.visible = true
-        }
-    }
-
-    OrbHoverBubble {
-        id: closeAllHoverBubble
-        objectName: "closeAllHoverBubble"
-        anchors.bottom: closeAllGameBtn.top
-        anchors.bottomMargin: 16
-        anchors.horizontalCenter: closeAllGameBtn.horizontalCenter
-        content: "一键关闭游戏"
-    }
-
-    Rectangle {
-        id: gameUpdateHint
-        objectName: "gameUpdateHint"
-        width: 183
-        height: 20
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 54
-        anchors.horizontalCenter: parent.horizontalCenter
-        color: "transparent"
-        visible: false
-
-        Text {
-            id: gameUpdateHintContent
-            objectName: "gameUpdateHintContent"
-            anchors.fill: parent
-            color: "#837D9F"
-            font.pixelSize: 14
-            font.weight: 400
-            font.letterSpacing: 1
+        onMainClicked: window.handleLauncherButtonClick()
+        onMoreOpenClicked: window.handleMoreOpenClick()
+        onCloseAllClicked: dialogs.closeAllGames.visible = true
+        // The stored text carries its own "v" ("v1.0.2"): the label shows one.
+        Component.onCompleted: {
+            actionBar.versionText = "V" + String(ContextViewLauncher.GetVersionContent()).replace(/^[vV]/, "")
+            ContextViewLauncher.UpdateCheckStart()
         }
     }
 
@@ -291,107 +130,15 @@ Window {
         onDialogLoaded: downloadDisplayBubble.closeHandler = window.handleDownloadDisplayClose
     }
 
-    OrbCommonDialog {
-        id: commonTipDialog
-        objectName: "commonTipDialog"
-        showLogo: false
-        title: "提示"
-        showCancelButton: false
-        confirmButtonText: "确定"
-        onConfirmClicked: commonTipDialog.visible = false
-        onDialogLoaded: commonTipDialog.closeHandler = window.handleCommonTipDialogClose
-    }
-
-    OrbCommonDialog {
-        id: hintUpdateDialog
-        objectName: "hintUpdateDialog"
-        showLogo: false
-        title: "提示"
-        cancelButtonText: "暂不更新"
-        confirmButtonText: "更新启动器"
-        onCancelClicked: hintUpdateDialog.visible = false
-        onConfirmClicked: {
-            gameUpdateHint.visible = false
-            hintUpdateDialog.visible = false
-            launcherBtn.visible = false
-            window.handleUpdateCheckBtnClick()
-        }
-        onDialogLoaded: hintUpdateDialog.closeHandler = window.handleHintUpdateDialogClose
-    }
-
-    OrbCommonDialog {
-        id: launcherInstallDialog
-        objectName: "launcherInstallDialog"
-        showLogo: false
-        title: "提示"
-        content: "启动器已完成更新，重启后生效"
-        showCloseBtn: false
-        showCancelButton: false
-        confirmButtonText: "立即重启"
-        onConfirmClicked: ContextViewLauncher.LauncherInstall()
-    }
-
-    OrbCommonDialog {
-        id: updateCheckErrorDialog
-        objectName: "updateCheckErrorDialog"
-        showLogo: false
-        title: "提示"
-        content: "更新异常，请退出重试"
-        showCancelButton: false
-        confirmButtonText: "退出"
-        onConfirmClicked: window.quitConfirmed()
-        onDialogLoaded: updateCheckErrorDialog.closeHandler = window.quitConfirmed
-    }
-
-    OrbCommonDialog {
-        id: closeWindowConfirmDialog
-        objectName: "closeWindowConfirmDialog"
-        showLogo: false
-        title: "提示"
-        content: "请再次确认是否要退出？"
-        cancelButtonText: "取消"
-        confirmButtonText: "确认"
-        onCancelClicked: closeWindowConfirmDialog.visible = false
-        onConfirmClicked: window.quitConfirmed()
-        onDialogLoaded: closeWindowConfirmDialog.closeHandler = window.handleCloseWindowConfirmDialogClose
-    }
-
-    OrbCommonDialog {
-        id: closeDownloadDialog
-        objectName: "closeDownloadDialog"
-        showLogo: false
-        title: "提示"
-        content: "正在下载中是否要取消？"
-        cancelButtonText: "取消"
-        confirmButtonText: "确认"
-        onCancelClicked: closeDownloadDialog.visible = false
-        onConfirmClicked: window.handleDownloadCancel()
-        onDialogLoaded: closeDownloadDialog.closeHandler = window.handleCloseDownloadDialogClose
-    }
-
-    OrbCommonDialog {
-        id: startGameFailedDialog
-        objectName: "startGameFailedDialog"
-        showLogo: false
-        title: "提示"
-        cancelButtonText: "重新下载"
-        confirmButtonText: "路径选择"
-        onCancelClicked: window.handleRestartDownload()
-        onConfirmClicked: window.handlePathSelection()
-        onDialogLoaded: startGameFailedDialog.closeHandler = window.handleStartGameFailedDialogClose
-    }
-
-    OrbCommonDialog {
-        id: closeAllGamesDialog
-        objectName: "closeAllGamesDialog"
-        showLogo: false
-        title: "提示"
-        content: "确认要关闭全部游戏窗口吗？"
-        cancelButtonText: "取消"
-        confirmButtonText: "确认"
-        onCancelClicked: closeAllGamesDialog.visible = false
-        onConfirmClicked: window.handleCloseAllGames()
-        onDialogLoaded: closeAllGamesDialog.closeHandler = window.handleCloseAllGamesDialogClose
+    OrbDialogs {
+        id: dialogs
+        objectName: "dialogs"
+        onQuitConfirmed: window.quitConfirmed()
+        onHintUpdateAccepted: window.handleUpdateCheckBtnClick()
+        onDownloadCancelConfirmed: window.handleDownloadCancel()
+        onRestartDownloadClicked: window.handleRestartDownload()
+        onPathSelectionClicked: window.handlePathSelection()
+        onCloseAllGamesConfirmed: window.handleCloseAllGames()
     }
 
     OrbBubbleMessage {
@@ -402,39 +149,99 @@ Window {
         message: "开始下载"
     }
 
-    Platform.SystemTrayIcon {
+    OrbTray {
         id: systemTrayIcon
         objectName: "systemTrayIcon"
-        visible: false
-        icon.source: "qrc:/qml/assets/valdane.ico"
         tooltip: window.gameNickName
+        onRestoreRequested: window.restoreWindow()
+        onExitRequested: window.handleTrayExit()
+    }
 
-        onActivated: (reason) => {
-            if (reason === Platform.SystemTrayIcon.Trigger)
-                window.restoreWindow()
-        }
-        onMessageClicked: console.log("Message clicked")
-
-        menu: Platform.Menu {
-            objectName: "trayMenu"
-
-            Platform.MenuItem {
-                objectName: "trayRestoreItem"
-                text: qsTr("Restore")
-                onTriggered: window.restoreWindow()
+    StateGroup {
+        id: stageStates
+        state: window.stage
+        states: [
+            State {
+                name: "Checking"
+                PropertyChanges {
+                    target: actionBar
+                    checkVisible: true
+                    checkColor: window.checkBusy ? "#C3C0D1" : "#6D5BF5"
+                }
+            },
+            State {
+                name: "CheckFailed"
+                PropertyChanges {
+                    target: actionBar
+                    checkVisible: true
+                    checkCaption: "重新检测"
+                    checkClickable: true
+                    checkBeside: true
+                    mainVisible: true
+                }
+            },
+            State {
+                name: "LauncherUpdate"
+                PropertyChanges {
+                    target: actionBar
+                    checkVisible: true
+                    checkCaption: "更新启动器"
+                    checkClickable: true
+                    // An offered update may be declined: the game stays at hand.
+                    checkBeside: !window.launcherUpdateForced
+                    mainVisible: !window.launcherUpdateForced
+                }
+            },
+            State {
+                name: "LauncherUpdating"
+                PropertyChanges { target: installerProgress; visible: true }
+            },
+            State {
+                name: "LauncherReady"
+                PropertyChanges { target: dialogs.launcherInstall; visible: true }
+            },
+            State {
+                name: "Ready"
+                PropertyChanges { target: actionBar; mainVisible: true }
+            },
+            State {
+                name: "Downloaded"
+                extend: "Ready"
+            },
+            State {
+                name: "Installed"
+                extend: "Ready"
+            },
+            State {
+                name: "Downloading"
+                PropertyChanges {
+                    target: actionBar
+                    mainVisible: true
+                    mainCaption: "下载中"
+                    mainColor: "#C3C0D1"
+                    mainEnabled: false
+                }
+                PropertyChanges { target: downloadDisplayBubble; visible: true }
+            },
+            State {
+                name: "Paused"
+                extend: "Downloading"
+            },
+            State {
+                name: "Installing"
+                PropertyChanges { target: installerProgress; visible: true }
+            },
+            State {
+                name: "Playing"
+                PropertyChanges {
+                    target: actionBar
+                    mainVisible: true
+                    mainCaption: "运行中"
+                    mainColor: "#C3C0D1"
+                    mainEnabled: false
+                }
             }
-
-            Platform.MenuItem {
-                objectName: "trayExitItem"
-                text: qsTr("Exit")
-                onTriggered: window.handleTrayExit()
-            }
-        }
-
-        // timeout in seconds
-        function showNotification(title, message, timeout) {
-            systemTrayIcon.showMessage(title, message, Platform.SystemTrayIcon.Information, timeout * 1000)
-        }
+        ]
     }
 
     Connections {
@@ -460,12 +267,12 @@ Window {
         if (window.gameRuning && !window.closeConfirmed) {
             window.visibility = Window.Minimized
             close.accepted = false
-            closeWindowConfirmDialog.visible = false
+            dialogs.closeWindowConfirm.visible = false
             return
         }
         if (!window.closeConfirmed) {
             close.accepted = false
-            closeWindowConfirmDialog.visible = true
+            dialogs.closeWindowConfirm.visible = true
             return
         }
         close.accepted = true
@@ -486,30 +293,50 @@ Window {
     // Exit from the tray asks the same confirmation as any other way out.
     function handleTrayExit() {
         window.restoreWindow()
-        closeWindowConfirmDialog.visible = true
+        dialogs.closeWindowConfirm.visible = true
     }
 
-    function checkGameStages() {
+    function currentIdleStage() {
         if (ContextViewLauncher.IsInstall())
-            return "开始游戏"
+            return "Installed"
         if (ContextViewLauncher.IsDownloadFinish())
+            return "Downloaded"
+        return "Ready"
+    }
+
+    function captionFor(idleStage) {
+        if (window.gameUpdateOffered)
+            return "更新游戏"
+        if (idleStage === "Installed")
+            return "开始游戏"
+        if (idleStage === "Downloaded")
             return "安装游戏"
         return "下载游戏"
     }
 
+    function checkGameStages() {
+        return window.captionFor(window.currentIdleStage())
+    }
+
+    // Back to what the main button offers when nothing runs, read afresh from the bridge.
+    function goIdle() {
+        window.idleStage = window.currentIdleStage()
+        window.stage = window.idleStage
+    }
+
     function handleMoreOpenClick() {
         const now = Date.now()
-        if (now - moreOpenGameBtn.lastClickTime < 2000)
+        if (now - actionBar.moreOpenButton.lastClickTime < 2000)
             return
         ContextViewLauncher.StartPlay()
         console.log("Button clicked!")
-        moreOpenGameBtn.lastClickTime = now
+        actionBar.moreOpenButton.lastClickTime = now
     }
 
     function handleLauncherButtonClick() {
         if (ContextViewLauncher.IsInstall()) {
-            moreOpenGameBtn.isInstallGame = true
-            closeAllGameBtn.isInstallGame = true
+            actionBar.moreOpenButton.isInstallGame = true
+            actionBar.closeAllButton.isInstallGame = true
             window.handleStarPlay()
         } else if (ContextViewLauncher.IsDownloadFinish()) {
             window.handleStarInstall()
@@ -531,7 +358,7 @@ Window {
     }
 
     function handleDownloadGame() {
-        gameUpdateHint.visible = false
+        window.gameUpdateOffered = false
         ContextViewLauncher.DownLoadBtnClick(pathSelector.inputContext)
         ContextViewLauncher.SetDownloadStatus(true)
     }
@@ -545,37 +372,37 @@ Window {
         if (!result)
             return
         console.log("start download btn triggered")
-        launcherBtn.color = "#C3C0D1"
-        launcherButtonText.text = "下载中"
-        launcherBtnMouseArea.enabled = false
-        downloadDisplayBubble.visible = true
         downloadDisplayBubble.isPause = false
         downloadDisplayBubble.installGameInfo = ContextViewLauncher.GetInstallGameInfo()
+        window.stage = "Downloading"
         window.showBubbleMessage("开始下载")
     }
 
+    // Paused on request or by a network failure; the panel offers resume. A stop
+    // that follows a refused package (already back at the main button) says nothing.
     function handleDownloadStop() {
+        if (window.stage !== "Downloading" && window.stage !== "Paused") {
+            console.log("download stop outside a download ignored in", window.stage)
+            return
+        }
         downloadDisplayBubble.isPause = true
+        window.stage = "Paused"
         window.showBubbleMessage("暂停下载")
     }
 
     function handleDownloadFinish() {
         downloadDisplayBubble.isPause = true
-        downloadDisplayBubble.visible = false
-        window.resetDownloadButton()
+        window.goIdle()
         window.showBubbleMessage("下载完成")
     }
 
     function resetDownloadButton() {
-        launcherBtn.color = "#6D5BF5"
-        launcherButtonText.text = window.checkGameStages()
-        launcherBtnMouseArea.enabled = true
+        window.goIdle()
     }
 
     function handleDownloadCancel() {
         window.resetDownloadButton()
-        closeDownloadDialog.visible = false
-        downloadDisplayBubble.visible = false
+        dialogs.closeDownload.visible = false
         ContextViewLauncher.SetDownloadStatus(false)
     }
 
@@ -584,8 +411,7 @@ Window {
         const free = ContextViewLauncher.GetDiskSpace()
         console.log("installGameSpace", need, "diskSpace", free)
         if (Math.floor(need) < Math.floor(free)) {
-            launcherBtn.visible = false
-            installerProgress.visible = true
+            window.stage = "Installing"
             ContextViewLauncher.StartInstall()
         } else {
             window.showTip("当前磁盘空间不足" + need + "GB , 请清理后重试")
@@ -593,17 +419,22 @@ Window {
     }
 
     function handleExtractFinish() {
-        installerProgress.visible = false
-        launcherBtn.visible = true
-        launcherButtonText.text = window.checkGameStages()
+        if (window.stage !== "Installing") {
+            console.log("extraction finish outside an installation ignored in", window.stage)
+            return
+        }
+        // Only a recorded installation is a success.
+        if (!ContextViewLauncher.IsInstall()) {
+            window.handleInstallFailed("")
+            return
+        }
+        window.goIdle()
         window.showBubbleMessage("安装完成")
     }
 
     function handleStartPlayGameCallback(result) {
         if (result) {
-            launcherBtn.color = "#C3C0D1"
-            launcherButtonText.text = "运行中"
-            launcherBtnMouseArea.enabled = false
+            window.stage = "Playing"
             window.gameRuning = true
             if (!ContextViewLauncher.IsOpenMore()) {
                 window.hide()
@@ -611,9 +442,8 @@ Window {
                 systemTrayIcon.showNotification("消息", "游戏开始运行", 3)
             }
         } else {
-            launcherBtn.color = "#6D5BF5"
-            launcherButtonText.text = "开始游戏"
-            launcherBtnMouseArea.enabled = true
+            window.idleStage = "Installed"
+            window.stage = "Installed"
             window.gameRuning = false
             if (!ContextViewLauncher.IsOpenMore()) {
                 window.show()
@@ -624,82 +454,92 @@ Window {
 
     function handleNotFoundExecutable() {
         window.handleResetContent()
-        startGameFailedDialog.visible = true
+        dialogs.startGameFailed.visible = true
     }
 
     function handleResetContent() {
-        startGameFailedDialog.content = "\"" + ContextViewLauncher.GetInstallPath() + "\""
+        dialogs.startGameFailed.content = "\"" + ContextViewLauncher.GetInstallPath() + "\""
                 + " 未检测到游戏包体，请确认路径是否选择正确，或者重新下载游戏。"
     }
 
     function handleRestartDownload() {
         console.log("start Restart Download")
-        startGameFailedDialog.visible = false
+        dialogs.startGameFailed.visible = false
         window.resetPathSelection(false)
     }
 
     function handlePathSelection() {
         console.log("start PathSelection")
-        startGameFailedDialog.visible = false
+        dialogs.startGameFailed.visible = false
         window.resetPathSelection(true)
     }
 
     function handleCloseAllGames() {
-        closeAllGamesDialog.visible = false
+        dialogs.closeAllGames.visible = false
         ContextViewLauncher.CloseAllGames()
     }
 
     function handleUpdateCheckcallback(result) {
-        if (!result)
-            updateCheckErrorDialog.visible = true
-        else
-            updateCheckBtn.color = "#C3C0D1"
+        if (result) {
+            window.checkBusy = true
+            return
+        }
+        // A refused start is followed by its failure report, which shows a tip
+        // and lets the player go on; only without one is the way out to quit.
+        window.checkStartRefused = true
+        Qt.callLater(window.showCheckRefusedWithoutReport)
+    }
+
+    function showCheckRefusedWithoutReport() {
+        if (window.checkStartRefused)
+            dialogs.updateCheckError.visible = true
     }
 
     function handleUpdateCheckFinish(result) {
-        window.updateCheckRetry = false
-        if (result) {
-            updateCheckBtn.visible = false
-            launcherBtn.visible = true
+        if (window.stage !== "Checking" && window.stage !== "CheckFailed") {
+            console.log("update check finish ignored in", window.stage)
+            return
+        }
+        if (!result) {
+            window.launcherUpdateForced = true
+            window.stage = "LauncherUpdate"
+        } else if (window.stage === "CheckFailed") {
+            // The local settings go on; the retry stays offered.
+            window.idleStage = window.currentIdleStage()
         } else {
-            window.handelResetUpdateCheckBtn()
+            window.goIdle()
         }
     }
 
     function handelResetUpdateCheckBtn() {
-        updateCheckBtn.visible = true
-        updateCheckBtn.color = "#6D5BF5"
-        updateCheckButtonText.text = "更新启动器"
-        updateCheckBtnMouseArea.visible = true
+        window.stage = "LauncherUpdate"
     }
 
     function handleUpdateCheckBtnClick() {
-        window.launcherUpdating = true
+        window.stage = "LauncherUpdating"
         ContextViewLauncher.LauncherUpdateStart()
-        updateCheckBtn.visible = false
-        installerProgress.visible = true
     }
 
     function handleHintUpdate(content) {
-        hintUpdateDialog.content = content
-        hintUpdateDialog.visible = true
+        dialogs.showHintUpdate(content)
     }
 
     function handleLauncherInstall() {
-        window.launcherUpdating = false
+        if (window.stage !== "LauncherUpdating") {
+            console.log("launcher package ready ignored in", window.stage)
+            return
+        }
         window.closeConfirmed = true
-        launcherInstallDialog.visible = true
+        window.stage = "LauncherReady"
     }
 
     function handleUpdateGameHint(content) {
-        launcherButtonText.text = "更新游戏"
-        gameUpdateHintContent.text = content
-        gameUpdateHint.visible = true
+        window.gameUpdateText = content
+        window.gameUpdateOffered = true
     }
 
     function showTip(message) {
-        commonTipDialog.content = message
-        commonTipDialog.visible = true
+        dialogs.showTip(message)
     }
 
     function withReason(message, reason) {
@@ -709,71 +549,65 @@ Window {
 
     // The check (or the launcher-package download) ended without an answer, e.g. offline.
     function handleUpdateCheckFailed(reason) {
-        if (window.launcherUpdating) {
-            window.launcherUpdating = false
-            installerProgress.visible = false
-            window.updateCheckRetry = false
-            window.handelResetUpdateCheckBtn()
+        window.checkStartRefused = false
+        dialogs.updateCheckError.visible = false
+        if (window.stage === "LauncherUpdating") {
+            window.stage = "LauncherUpdate"
             window.showTip(window.withReason("启动器更新失败，请检查网络后重试", reason))
             return
         }
-        window.updateCheckRetry = true
-        launcherBtn.visible = false
-        updateCheckBtn.visible = true
-        updateCheckBtn.color = "#6D5BF5"
-        updateCheckButtonText.text = "重新检测"
-        updateCheckBtnMouseArea.visible = true
+        if (window.stage !== "Checking" && window.stage !== "CheckFailed") {
+            console.log("update check failure ignored in", window.stage, reason)
+            return
+        }
+        window.idleStage = window.currentIdleStage()
+        window.stage = "CheckFailed"
         window.showTip(window.withReason("版本检测失败，请检查网络后重试", reason))
     }
 
     function handleUpdateCheckRetry() {
-        window.updateCheckRetry = false
-        updateCheckBtnMouseArea.visible = false
-        updateCheckBtn.color = "#6D5BF5"
-        updateCheckButtonText.text = "版本检测中..."
+        window.checkBusy = false
+        window.stage = "Checking"
         ContextViewLauncher.UpdateCheckStart()
     }
 
-    // Extraction failed: back to Ready so the player can install again.
+    // Extraction failed: the package is kept, so the player can install (or update the launcher) again.
     function handleInstallFailed(reason) {
-        installerProgress.visible = false
-        if (window.launcherUpdating) {
-            window.launcherUpdating = false
-            window.handelResetUpdateCheckBtn()
+        if (window.stage === "LauncherUpdating") {
+            window.stage = "LauncherUpdate"
             window.showTip(window.withReason("启动器更新失败，请重试", reason))
             return
         }
-        launcherBtn.visible = true
-        window.resetDownloadButton()
+        if (window.stage !== "Installing") {
+            console.log("install failure ignored in", window.stage, reason)
+            return
+        }
+        window.goIdle()
         window.showTip(window.withReason("游戏安装失败，请检查磁盘空间后重试", reason))
     }
 
-    // The downloaded package is damaged: back to Ready so the player can download again.
+    // The downloaded package was refused and removed: back to the main button to download again.
     function handleDownloadVerifyFailed(reason) {
         downloadDisplayBubble.isPause = true
-        downloadDisplayBubble.visible = false
-        closeDownloadDialog.visible = false
-        launcherBtn.visible = true
-        window.resetDownloadButton()
+        dialogs.closeDownload.visible = false
+        window.goIdle()
         window.showTip(window.withReason("游戏包校验失败，请重新下载", reason))
     }
 
     function handleTopBarClose() {
         console.log("TopBar onCloseWindow triggered")
         if (downloadDisplayBubble.visible && !downloadDisplayBubble.isPause)
-            closeDownloadDialog.visible = true
+            dialogs.closeDownload.visible = true
         else
-            closeWindowConfirmDialog.visible = true
+            dialogs.closeWindowConfirm.visible = true
     }
 
     function handleDownloadDisplayClose() {
         console.log("DownloadDisplay onCloseWindow triggered")
-        if (!downloadDisplayBubble.isPause) {
-            closeDownloadDialog.visible = true
-        } else {
-            downloadDisplayBubble.visible = false
+        if (!downloadDisplayBubble.isPause)
+            dialogs.closeDownload.visible = true
+        else
             window.resetDownloadButton()
-        }
     }
 
     function showBubbleMessage(message) {
@@ -782,10 +616,4 @@ Window {
     }
 
     function handlePathSelectorClose() { console.log("PathSelector onCloseWindow triggered") }
-    function handleCommonTipDialogClose() {}
-    function handleHintUpdateDialogClose() {}
-    function handleCloseWindowConfirmDialogClose() { console.log("CloseWindowConfirmDialog onCloseWindow triggered") }
-    function handleCloseDownloadDialogClose() { console.log("CloseDownloadDialog onCloseWindow triggered") }
-    function handleStartGameFailedDialogClose() { console.log("StartGameFailed onCloseWindow triggered") }
-    function handleCloseAllGamesDialogClose() { console.log("CloseAllGamesDialog onCloseWindow triggered") }
 }

@@ -11,7 +11,9 @@ Rectangle {
     property real fileSize: 0
     property bool sizeCheck: pathCapacity > fileSize
     property bool textCheck: selector.checkText(inputField.text)
-    property bool validPathCheck: ContextViewLauncher.IsValidPath(inputField.text)
+    // A folder that does not exist yet passes when it can be made below an
+    // existing writable folder (a fresh account's Documents); it is made on confirmation.
+    property bool validPathCheck: selector.checkPath(inputField.text)
     property var closeHandler: function() {}
     property alias folder: folderDialog.folder
     readonly property string displayFolder: selector.localPath(folderDialog.folder)
@@ -60,13 +62,31 @@ Rectangle {
         return /^[a-zA-Z0-9\s\/\\_.-]*$/.test(rest)
     }
 
-    // The dialog opens in the folder the chooser shows, not in the program's
-    // working folder. Set before and after opening: the widget dialog used where
-    // there is no native one ignores a start folder given before it exists.
+    function checkPath(text) {
+        return ContextViewLauncher.IsValidPath(text) || ContextViewLauncher.IsCreatablePath(text)
+    }
+
+    // Free space is that of the volume the folder will be made on.
+    function capacityOf(text) {
+        const nearest = ContextViewLauncher.NearestExistingFolder(text)
+        return ContextViewLauncher.GetPathCapacity(nearest !== "" ? nearest : text)
+    }
+
+    // The folder the dialog opens in: the one the chooser shows or, when that
+    // does not exist yet, its nearest existing parent.
+    function dialogStartFolder() {
+        const nearest = ContextViewLauncher.NearestExistingFolder(selector.displayFolder)
+        return nearest !== "" ? selector.folderUrl(nearest) : folderDialog.folder
+    }
+
+    // Not the program's working folder. Set before and after opening: the widget
+    // dialog used where there is no native one ignores a start folder given
+    // before it exists.
     function openFolderDialog() {
-        folderDialog.currentFolder = folderDialog.folder
+        const start = selector.dialogStartFolder()
+        folderDialog.currentFolder = start
         folderDialog.open()
-        folderDialog.currentFolder = folderDialog.folder
+        folderDialog.currentFolder = start
     }
 
     Platform.FolderDialog {
@@ -74,7 +94,7 @@ Rectangle {
         objectName: "folderDialog"
         folder: selector.folderUrl(ContextViewLauncher.GetInstallPath())
         onAccepted: {
-            selector.pathCapacity = ContextViewLauncher.GetPathCapacity(inputField.text)
+            selector.pathCapacity = selector.capacityOf(inputField.text)
             console.log("PathCapacity:", selector.pathCapacity)
         }
     }
@@ -141,7 +161,7 @@ Rectangle {
             border.color: "#E3E3E3"
 
             Component.onCompleted: {
-                selector.pathCapacity = ContextViewLauncher.GetPathCapacity(inputField.text)
+                selector.pathCapacity = selector.capacityOf(inputField.text)
                 selector.fileSize = ContextViewLauncher.GetDownLoadFileSize()
                 console.log("PathCapacity:", selector.pathCapacity)
                 console.log("fileSize:", selector.fileSize)
@@ -166,8 +186,8 @@ Rectangle {
                 selectionColor: "#4A6DBC"
                 activeFocusOnTab: true
                 onTextChanged: {
-                    if (ContextViewLauncher.IsValidPath(text))
-                        selector.pathCapacity = ContextViewLauncher.GetPathCapacity(text)
+                    if (selector.checkPath(text))
+                        selector.pathCapacity = selector.capacityOf(text)
                 }
             }
 

@@ -1,14 +1,19 @@
 #include "FakeViewLauncher.h"
 
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QJSValue>
+#include <QMetaMethod>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QWindow>
 
 FakeViewLauncher::FakeViewLauncher(QObject* parent)
-    : QObject(parent)
 {
+    setParent(parent);
 }
 
 FakeViewLauncher::~FakeViewLauncher()
@@ -181,6 +186,105 @@ QPointF FakeViewLauncher::cursonPos()
 {
     record(QStringLiteral("cursonPos"));
     return answer(QStringLiteral("cursonPos"), QPointF()).toPointF();
+}
+
+QString FakeViewLauncher::NearestExistingFolder(QString path) const
+{
+    record(QStringLiteral("NearestExistingFolder"), {path});
+    return answerFor(QStringLiteral("NearestExistingFolder"), path, path).toString();
+}
+
+bool FakeViewLauncher::IsCreatablePath(QString path) const
+{
+    record(QStringLiteral("IsCreatablePath"), {path});
+    return answerFor(QStringLiteral("IsCreatablePath"), path, false).toBool();
+}
+
+void FakeViewLauncher::setFlags(const QVariant& flags)
+{
+    QVariant plain = flags;
+    if (plain.canConvert<QJSValue>())
+        plain = plain.value<QJSValue>().toVariant();
+    const QVariantMap map = plain.toMap();
+    static const QList<QPair<QString, QString>> keys = {
+        {QStringLiteral("IsDownloadStart"), QStringLiteral("IsDownloadStart")},
+        {QStringLiteral("IsDownloadFinish"), QStringLiteral("IsDownloadFinish")},
+        {QStringLiteral("IsInstallGmae"), QStringLiteral("IsInstall")},
+        {QStringLiteral("IsUpdateGmaeHint"), QStringLiteral("IsUpdateGmaeHint")},
+    };
+    for (const auto& key : keys) {
+        if (map.contains(key.first))
+            m_answers.insert(key.second, map.value(key.first).toBool());
+    }
+}
+
+bool FakeViewLauncher::emitSignal(const QString& name, const QVariant& args)
+{
+    QVariant plain = args;
+    if (plain.canConvert<QJSValue>())
+        plain = plain.value<QJSValue>().toVariant();
+    const QVariantList values = plain.isValid() ? plain.toList() : QVariantList();
+    if (values.size() > 10)
+        return false;
+    const QMetaObject* mo = metaObject();
+    for (int i = 0; i < mo->methodCount(); ++i) {
+        const QMetaMethod method = mo->method(i);
+        if (method.methodType() != QMetaMethod::Signal || QString::fromLatin1(method.name()) != name
+            || method.parameterCount() != values.size())
+            continue;
+        QVariantList converted;
+        for (int p = 0; p < values.size(); ++p) {
+            QVariant value = values[p];
+            if (!value.convert(method.parameterMetaType(p))) {
+                qWarning("emitSignal %s: argument %d does not fit", qPrintable(name), p);
+                return false;
+            }
+            converted.append(value);
+        }
+        QGenericArgument a[10];
+        for (int p = 0; p < converted.size(); ++p)
+            a[p] = QGenericArgument(method.parameterTypeName(p).constData(), converted[p].constData());
+        return method.invoke(this, Qt::DirectConnection, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]);
+    }
+    qWarning("emitSignal: no signal %s with %d arguments", qPrintable(name), int(values.size()));
+    return false;
+}
+
+QVariantList FakeViewLauncher::fixtures() const
+{
+    QVariantList all;
+    const QDir dir(QStringLiteral(QUICK_TEST_SOURCE_DIR "/fixtures"));
+    for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            qWarning("fixture %s cannot be read", qPrintable(name));
+            continue;
+        }
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+        QVariantMap entry = doc.object().toVariantMap();
+        entry.insert(QStringLiteral("file"), name);
+        if (error.error != QJsonParseError::NoError)
+            entry.insert(QStringLiteral("parseError"), error.errorString());
+        all.append(entry);
+    }
+    return all;
+}
+
+QStringList FakeViewLauncher::unshadowedMethods() const
+{
+    const QMetaObject& real = OrbViewLauncher::staticMetaObject;
+    const QMetaObject* own = metaObject();
+    QStringList missing;
+    for (int i = real.methodOffset(); i < real.methodCount(); ++i) {
+        const QMetaMethod method = real.method(i);
+        if (method.methodType() != QMetaMethod::Method)
+            continue;
+        const int found = own->indexOfMethod(method.methodSignature().constData());
+        if (found < own->methodOffset())
+            missing.append(QString::fromLatin1(method.methodSignature()));
+    }
+    return missing;
 }
 
 void FakeViewLauncher::setAnswer(const QString& method, const QVariant& value)

@@ -1,9 +1,12 @@
 #pragma once
 
-// Stands in for the launcher's view bridge in the scene tests: the same
-// invokable methods and signals, answers from a table the test fills, a log
-// of every call, and a second engine that loads the window the way the
-// program does.
+// Stands in for the launcher's view bridge in the scene tests. It derives from
+// the real bridge, so the scene's signals are the bridge's own and cannot
+// drift; every invokable method is shadowed here with an answer from a table
+// the test fills (unshadowedMethods() names any the double forgot), calls are
+// logged, and a second engine loads the window the way the program does.
+#include "ui/OrbViewLauncher.h"
+
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
@@ -15,7 +18,7 @@
 
 class QQmlEngine;
 
-class FakeViewLauncher : public QObject {
+class FakeViewLauncher : public OrbViewLauncher {
     Q_OBJECT
     Q_PROPERTY(int quitRequests READ quitRequests NOTIFY quitHandled)
     Q_PROPERTY(bool lastQuitClosedWindow READ lastQuitClosedWindow NOTIFY quitHandled)
@@ -49,6 +52,8 @@ public:
     Q_INVOKABLE double GetDevicePixelRatio();
     Q_INVOKABLE QString GetGameNickName();
     Q_INVOKABLE QPointF cursonPos();
+    Q_INVOKABLE QString NearestExistingFolder(QString path) const;
+    Q_INVOKABLE bool IsCreatablePath(QString path) const;
 
     // Test controls.
     Q_INVOKABLE void setAnswer(const QString& method, const QVariant& value);
@@ -61,37 +66,22 @@ public:
     Q_INVOKABLE void destroyWindow();
     Q_INVOKABLE QObject* findInWindow(const QString& objectName) const;
     Q_INVOKABLE QStringList windowErrors() const { return m_windowErrors; }
+    // The launcher state keys as the model names them (IsDownloadStart,
+    // IsDownloadFinish, IsInstallGmae, IsUpdateGmaeHint) become the answers of
+    // the matching queries.
+    Q_INVOKABLE void setFlags(const QVariant& flags);
+    // Emits one of the bridge's signals by name, the arguments converted to its
+    // parameter types; false when there is no such signal or an argument does not fit.
+    Q_INVOKABLE bool emitSignal(const QString& name, const QVariant& args = QVariant());
+    // The recorded signal sequences, tests/qml/fixtures/*.json, in name order.
+    Q_INVOKABLE QVariantList fixtures() const;
+    // Invokable methods of the real bridge this double does not shadow.
+    Q_INVOKABLE QStringList unshadowedMethods() const;
 
     int quitRequests() const { return m_quitRequests; }
     bool lastQuitClosedWindow() const { return m_lastQuitClosedWindow; }
 
 signals:
-    void sigDownLoadBtnClicked(QString path);
-    void sigDownloadBtnClickedCallback(bool result);
-    void sigDownloadProgress(qint32 offset, qint32 total);
-    void sigDownloadStop();
-    void sigDownloadFinish();
-    void sigSetDownloadStatus(bool status);
-    void sigStartInstallGame();
-    void sigStartPlayGame();
-    void sigProgressValue(int progressValue, QString progressText);
-    void sigExtractGameFinished();
-    void sigExtractLauncherFinish();
-    void sigStartPlayGameCallback(bool result);
-    void sigNotFoundExecutable();
-    void sigUpdateCheckStart();
-    void sigUpdateCheckCallback(bool result);
-    void sigUpdateCheckFinish(bool result);
-    void sigHintUpdate(QString content);
-    void sigLauncherUpdateStart();
-    void sigLauncherInstall();
-    void sigUpdateGameHint(QString content);
-    void sigCloseAllGames();
-    // Failures the workflow reports to the scene.
-    void sigUpdateCheckFailed(QString reason);
-    void sigInstallFailed(QString reason);
-    void sigDownloadVerifyFailed(QString reason);
-
     void quitHandled();
 
 private:

@@ -152,6 +152,48 @@ Item {
             verify(!findChild(selector, "confirmMouseArea").enabled)
         }
 
+        // A fresh account's Documents may not exist yet: the folder is accepted
+        // when it can be made, measured and browsed from its nearest existing parent.
+        function test_folderNotMadeYet_data() {
+            return [
+                { tag: "can be made", creatable: true, nearest: "/tmp", valid: true, free: 50 },
+                { tag: "can be made, no room", creatable: true, nearest: "/tmp", valid: true, free: 10 },
+                { tag: "cannot be made", creatable: false, nearest: "", valid: false, free: 1 },
+            ]
+        }
+
+        function test_folderNotMadeYet(data) {
+            // The shown folder does not exist; its nearest parent is a real one,
+            // so the folder dialog can really open there.
+            const shown = "/tmp/orb-fresh-account/Documents"
+            ContextViewLauncher.setAnswer("IsValidPath", false)
+            ContextViewLauncher.setAnswer("IsCreatablePath", { [shown]: data.creatable, "*": false })
+            ContextViewLauncher.setAnswer("NearestExistingFolder", { [shown]: data.nearest, "*": "" })
+            ContextViewLauncher.setAnswer("GetPathCapacity", { "/tmp": data.free, "*": 1 })
+            ContextViewLauncher.setAnswer("GetDownLoadFileSize", 31)
+            const selector = makeSelector(shown)
+            compare(selector.displayFolder, shown)
+            compare(selector.validPathCheck, data.valid)
+            compare(findChild(selector, "pathError").visible, !data.valid)
+            if (data.valid) {
+                compare(selector.pathCapacity, data.free)
+                compare(findChild(selector, "spaceError").visible, data.free <= 31)
+            }
+            compare(findChild(selector, "confirmMouseArea").enabled, data.valid && data.free > 31)
+            if (data.nearest !== "") {
+                const dialog = findChild(selector, "folderDialog")
+                selector.openFolderDialog()
+                compare(String(dialog.currentFolder), "file://" + data.nearest)
+                compare(ContextViewLauncher.callArgs("NearestExistingFolder").pop(), [shown])
+                dialog.close()
+            }
+            if (data.valid && data.free > 31) {
+                mouseClick(findChild(selector, "confirmButton"))
+                compare(ContextViewLauncher.callArgs("SetInstallPath"), [[shown]])
+                compare(confirmSpy.count, 1)
+            }
+        }
+
         function test_readsSizeOnce() {
             const selector = makeSelector("C:/Games")
             compare(ContextViewLauncher.callCount("GetDownLoadFileSize"), 1)

@@ -13,7 +13,7 @@ Item {
 
     Component {
         id: barComponent
-        TopBar {
+        OrbTopBar {
             width: root.width
             onDialogLoaded: {
                 root.loadedCount++
@@ -23,7 +23,7 @@ Item {
     }
 
     TestCase {
-        name: "TopBar"
+        name: "OrbTopBar"
         when: windowShown
 
         function init() {

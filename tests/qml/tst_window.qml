@@ -227,7 +227,9 @@ TestCase {
     function test_resumeStartedDownload() {
         openWindow({ IsDownloadStart: true, GetInstallPath: "D:/Orb" })
         toReady()
-        item("gameUpdateHint").visible = true
+        ContextViewLauncher.sigUpdateGameHint("游戏有新版本")
+        verify(item("gameUpdateHint").visible)
+        compare(caption(), "更新游戏")
         mouseClick(item("launcherBtn"))
         verify(!item("pathSelector").visible)
         compare(lastArgs("DownLoadBtnClick"), ["D:/Orb"])
@@ -381,8 +383,9 @@ TestCase {
 
     function test_updateCheckError(data) {
         openWindow({})
+        // A refused start without a failure report: the only way out is to quit.
         ContextViewLauncher.sigUpdateCheckCallback(false)
-        verify(item("updateCheckErrorDialog").visible)
+        tryVerify(function() { return item("updateCheckErrorDialog").visible })
         compare(item("updateCheckErrorDialog").content, "更新异常，请退出重试")
         if (data.close)
             mouseClick(part("updateCheckErrorDialog", "closeBtn"))
@@ -511,10 +514,11 @@ TestCase {
         verify(item("moreGamesHoverBubble").visible)
         compare(part("moreGamesHoverBubble", "bubbleText").text, "点击启动更多游戏客户端")
         mousePress(item("moreOpenGameBtn"), 30, 30)
-        compare(icon.source.toString(), "./assets/moreOpenClickedIcon.png")
+        verify(icon.source.toString().endsWith("/assets/moreOpenClickedIcon.png"), icon.source)
         tryCompare(icon, "status", Image.Ready)
         mouseRelease(item("moreOpenGameBtn"), 30, 30)
-        compare(icon.source.toString(), "./assets/moreOpenIcon.png")
+        verify(icon.source.toString().endsWith("/assets/moreOpenIcon.png"), icon.source)
+        tryCompare(icon, "status", Image.Ready)
         mouseMove(item("closeAllGameBtn"), 30, 30)
         verify(!item("moreGamesHoverBubble").visible)
         verify(item("closeAllHoverBubble").visible)
@@ -707,5 +711,79 @@ TestCase {
         compare(bubble.y, -bubble.height)
         compare(bubble.message, "开始下载")
         fuzzyCompare(bubble.x, (win.width - bubble.width) / 2, 1)
+    }
+
+    // Notifications that do not belong to what the window is doing change nothing:
+    // no success after a failure, no pause bubble after a refused package.
+    function test_strayNotifications_data() {
+        return [
+            { tag: "launcher ready after unpack failure", before: ["sigInstallFailed", ["bad archive"]],
+              stray: ["sigExtractLauncherFinish", []], launcher: true },
+            { tag: "game installed after install failure", before: ["sigInstallFailed", ["disk full"]],
+              stray: ["sigExtractGameFinished", []], launcher: false },
+            { tag: "game installed without a recorded install", before: null,
+              stray: ["sigExtractGameFinished", []], launcher: false },
+        ]
+    }
+
+    function test_strayNotifications(data) {
+        const bubbles = []
+        if (data.launcher) {
+            openWindow({})
+            ContextViewLauncher.sigUpdateCheckCallback(true)
+            ContextViewLauncher.sigUpdateCheckFinish(false)
+            mouseClick(item("updateCheckBtn"))
+        } else {
+            openWindow({ IsDownloadFinish: true, GetDownLoadFileSize: 10, GetDiskSpace: 50 })
+            toReady()
+            mouseClick(item("launcherBtn"))
+            compare(win.stage, "Installing")
+        }
+        item("bubbleMessage").shown.connect(function() { bubbles.push(item("bubbleMessage").message) })
+        if (data.before)
+            verify(ContextViewLauncher.emitSignal(data.before[0], data.before[1]))
+        verify(ContextViewLauncher.emitSignal(data.stray[0], data.stray[1]))
+        verify(!item("launcherInstallDialog").visible)
+        verify(!win.closeConfirmed)
+        compare(bubbles, [])
+        verify(item("commonTipDialog").visible)
+        if (data.launcher) {
+            compare(win.stage, "LauncherUpdate")
+            verify(item("updateCheckBtnMouseArea").visible)
+        } else {
+            compare(win.stage, "Downloaded")
+            compare(caption(), "安装游戏")
+            verify(item("launcherBtnMouseArea").enabled)
+        }
+    }
+
+    // An offered launcher update that fails leaves both ways open: try again, or play on.
+    function test_offeredLauncherUpdateFails_data() {
+        return [
+            { tag: "download failed", failure: ["sigUpdateCheckFailed", ["connection refused"]] },
+            { tag: "unpack failed", failure: ["sigInstallFailed", ["bad archive"]] },
+        ]
+    }
+
+    function test_offeredLauncherUpdateFails(data) {
+        openWindow({ IsInstall: true })
+        ContextViewLauncher.sigUpdateCheckCallback(true)
+        ContextViewLauncher.sigHintUpdate("启动器有新版本1.0.3，        是否马上更新？")
+        ContextViewLauncher.sigUpdateCheckFinish(true)
+        clickConfirm("hintUpdateDialog")
+        compare(win.stage, "LauncherUpdating")
+        verify(ContextViewLauncher.emitSignal(data.failure[0], data.failure[1]))
+        verify(!item("launcherInstallDialog").visible)
+        verify(!item("installerProgress").visible)
+        clickConfirm("commonTipDialog")
+        verify(item("launcherBtn").visible)
+        compare(caption(), "开始游戏")
+        verify(item("updateCheckBtn").visible)
+        compare(item("updateCheckButtonText").text, "更新启动器")
+        verify(item("updateCheckBtn").x + item("updateCheckBtn").width <= item("launcherBtn").x)
+        mouseClick(item("launcherBtn"))
+        compare(ContextViewLauncher.callCount("StartPlay"), 1)
+        mouseClick(item("updateCheckBtn"))
+        compare(ContextViewLauncher.callCount("LauncherUpdateStart"), 2)
     }
 }

@@ -102,6 +102,54 @@ private slots:
         QVERIFY(window->isVisible());
         QCOMPARE(check.size(), 1);
     }
+
+    void chooserFolder_data()
+    {
+        QTest::addColumn<QString>("installDirectory");
+        QTest::addColumn<QString>("dialogFolder");
+        QTest::addColumn<bool>("accepted");
+        // A new account: the default Documents folder is not there yet.
+        QTest::newRow("Documents not made yet") << "fresh/Documents" << "fresh" << true;
+        QTest::newRow("deeper chain not made yet") << "fresh/Documents/Games/Valdane" << "fresh" << true;
+        QTest::newRow("existing folder") << "fresh" << "fresh" << true;
+        QTest::newRow("below a file") << "file.txt/Games" << "" << false;
+    }
+
+    // The chooser over the real bridge and the real file system.
+    void chooserFolder()
+    {
+        QFETCH(QString, installDirectory);
+        QFETCH(QString, dialogFolder);
+        QFETCH(bool, accepted);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("fresh"));
+        writeFile(root.filePath("file.txt"), "x");
+        const QString shownPath = root.path() + "/" + installDirectory;
+        m_model->SetString(OrbConfig::AppConfig, "valdane", "InstallDirectory", shownPath.toUtf8().constData());
+
+        OrbViewLauncher view;
+        QVERIFY(view.registerContext());
+        QVERIFY(view.loadScene(QUrl(QStringLiteral("qrc:/qml/main.qml"))));
+        QQuickWindow* window = view.rootWindow();
+        QVERIFY(window);
+        QObject* selector = window->findChild<QObject*>(QStringLiteral("pathSelector"));
+        QVERIFY(selector);
+        selector->setProperty("visible", true);
+        QCOMPARE(selector->property("displayFolder").toString(), shownPath);
+        QCOMPARE(selector->property("validPathCheck").toBool(), accepted);
+        QCOMPARE(shown(window, "pathError"), !accepted);
+        QObject* confirm = selector->findChild<QObject*>(QStringLiteral("confirmMouseArea"));
+        QVERIFY(confirm);
+        QCOMPARE(confirm->property("enabled").toBool(), accepted);
+        if (accepted)
+            QVERIFY(selector->property("pathCapacity").toDouble() > 0);
+        QVariant start;
+        QVERIFY(QMetaObject::invokeMethod(selector, "dialogStartFolder", Q_RETURN_ARG(QVariant, start)));
+        if (!dialogFolder.isEmpty())
+            QCOMPARE(QUrl(start.toString()).toLocalFile(), root.path() + "/" + dialogFolder);
+        // Asking made nothing.
+        QCOMPARE(QFileInfo::exists(shownPath), installDirectory == QLatin1String("fresh"));
+    }
 };
 
 int main(int argc, char** argv)

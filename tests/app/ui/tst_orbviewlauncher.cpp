@@ -16,6 +16,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using orbtest::writeFile;
 
 namespace {
@@ -247,8 +249,65 @@ private slots:
             "StartPlay", "CloseAllGames", "UpdateCheckStart", "LauncherUpdateStart", "LauncherInstall",
             "IsDownloadStart", "IsDownloadFinish", "IsInstall", "IsOpenMore", "IsValidPath", "GetWebViewUrl",
             "GetInstallPath", "SetInstallPath", "GetVersionContent", "GetInstallGameInfo", "GetDiskSpace",
-            "GetDevicePixelRatio", "GetGameNickName", "cursonPos"};
+            "GetDevicePixelRatio", "GetGameNickName", "cursonPos", "NearestExistingFolder", "IsCreatablePath"};
         QCOMPARE(methodNames, expectedMethods);
+    }
+
+    // A chosen folder that does not exist yet is accepted when it can be made
+    // below an existing writable folder; the folder dialog opens in that folder.
+    void creatableFolder_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("nearest");
+        QTest::addColumn<bool>("creatable");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("existing folder") << "home/Documents" << "home/Documents" << true << true;
+        QTest::newRow("missing leaf") << "home/Documents/Games" << "home/Documents" << true << false;
+        QTest::newRow("missing chain") << "home/Documents/a/b/c" << "home/Documents" << true << false;
+        QTest::newRow("fresh account Documents") << "fresh/Documents" << "fresh" << true << false;
+        QTest::newRow("trailing slash") << "home/Documents/Games/" << "home/Documents" << true << false;
+        QTest::newRow("below a file") << "home/file.txt/Games" << "" << false << false;
+        QTest::newRow("existing file") << "home/file.txt" << "" << false << true;
+        if (QFileInfo(m_tmp.path()).isWritable() && ::geteuid() != 0)
+            QTest::newRow("read-only parent") << "locked/Games" << "locked" << false << false;
+    }
+
+    void creatableFolder()
+    {
+        QFETCH(QString, relative);
+        QFETCH(QString, nearest);
+        QFETCH(bool, creatable);
+        QFETCH(bool, valid);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("home/Documents"));
+        QVERIFY(QDir(root.path()).mkpath("fresh"));
+        QVERIFY(QDir(root.path()).mkpath("locked"));
+        writeFile(root.filePath("home/file.txt"), "x");
+        QFile::setPermissions(root.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        OrbViewLauncher view;
+        const QString path = root.path() + "/" + relative;
+        QCOMPARE(view.NearestExistingFolder(path), nearest.isEmpty() ? QString() : root.path() + "/" + nearest);
+        QCOMPARE(view.IsCreatablePath(path), creatable);
+        QCOMPARE(view.IsValidPath(path), valid);
+        // Nothing is made by asking.
+        QVERIFY(!QFileInfo::exists(root.filePath("home/Documents/Games")));
+        QFile::setPermissions(root.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    void creatableFolderRejectsVagueText_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blank") << "   ";
+        QTest::newRow("relative") << "Games/Valdane";
+    }
+
+    void creatableFolderRejectsVagueText()
+    {
+        QFETCH(QString, path);
+        OrbViewLauncher view;
+        QCOMPARE(view.NearestExistingFolder(path), QString());
+        QVERIFY(!view.IsCreatablePath(path));
     }
 
     void toggleBeforeAnyScene()

@@ -182,6 +182,37 @@ bool OrbViewLauncher::IsValidPath(QString path) const
     return false;
 }
 
+QString OrbViewLauncher::NearestExistingFolder(QString path) const
+{
+    if (path.trimmed().isEmpty())
+        return QString();
+    QString current = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    // A relative text would be resolved against the working folder: not a place the player chose.
+    if (QDir::isRelativePath(current))
+        return QString();
+    while (!current.isEmpty()) {
+        const QFileInfo info(current);
+        if (info.exists())
+            return info.isDir() ? current : QString();
+        const QString parent = info.dir().path();
+        if (parent == current)
+            break;
+        current = parent;
+    }
+    return QString();
+}
+
+bool OrbViewLauncher::IsCreatablePath(QString path) const
+{
+    const QString nearest = NearestExistingFolder(path);
+    if (nearest.isEmpty())
+        return false;
+    const QFileInfo target(path);
+    if (target.exists())
+        return target.isDir();
+    return QFileInfo(nearest).isWritable();
+}
+
 QString OrbViewLauncher::GetWebViewUrl() const
 {
     ORB_LOG(OrbLogInfo, "Get WebView Url");

@@ -48,6 +48,12 @@ public:
     Q_INVOKABLE double GetDevicePixelRatio();
     Q_INVOKABLE QString GetGameNickName();
     Q_INVOKABLE QPointF cursonPos();
+    // Folder rules for a chosen install folder that may not exist yet (a fresh
+    // account's Documents): the nearest folder at or above `path` that exists,
+    // empty when there is none; and whether `path` is an existing folder or a
+    // missing one that can be made below a writable existing folder.
+    Q_INVOKABLE QString NearestExistingFolder(QString path) const;
+    Q_INVOKABLE bool IsCreatablePath(QString path) const;
 
 signals:
     void sigDownLoadBtnClicked(QString path);

@@ -14,7 +14,11 @@ Web.WebEngineView {
         + "box-shadow:0 0 80px #6d5bf5}</style></head>"
         + "<body><div class=\"orb\"></div></body></html>"
     property bool showingFallback: false
+    // Replaceable so tests can record instead of starting a browser.
     property var openExternally: function(address) { Qt.openUrlExternally(address) }
+
+    // Every new-window request, with whether its address went to the system.
+    signal newWindowHandled(string address, bool handedOver)
 
     settings.showScrollBars: false
     settings.errorPageEnabled: false
@@ -46,8 +50,37 @@ Web.WebEngineView {
 
     onContextMenuRequested: (request) => request.accepted = true
 
+    // The page may not make the system open anything by itself: only a window
+    // the player asked for with a click, and only for a web address. Returns the
+    // address to hand over, or "" when the request is refused.
+    function externalAddress(address, userInitiated) {
+        const text = String(address === undefined || address === null ? "" : address).trim()
+        const scheme = /^([A-Za-z][A-Za-z0-9+.-]*):/.exec(text)
+        if (!scheme) {
+            console.warn("New window refused, no address:", text)
+            return ""
+        }
+        const name = scheme[1].toLowerCase()
+        if (name !== "http" && name !== "https") {
+            console.warn("New window refused, scheme not allowed:", name)
+            return ""
+        }
+        if (!/^[A-Za-z]+:\/\/[^\/\s?#@]+/.test(text)) {
+            console.warn("New window refused, no host:", text)
+            return ""
+        }
+        if (userInitiated !== true) {
+            console.warn("New window refused, not opened by a click:", text)
+            return ""
+        }
+        return text
+    }
+
     onNewWindowRequested: (request) => {
         console.log("New window requested: " + JSON.stringify(request))
-        webView.openExternally(request.requestedUrl)
+        const address = webView.externalAddress(request.requestedUrl, request.userInitiated)
+        if (address !== "")
+            webView.openExternally(address)
+        webView.newWindowHandled(String(request.requestedUrl), address !== "")
     }
 }
