@@ -121,68 +121,76 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("signing");       // 0 good key, 1 none, 2 other key, 3 other bytes, 4 garbage
-        QTest::addColumn<qint64>("totalCap");   // 0: default caps
+        QTest::addColumn<QString>("cap");       // "name=value" lowering one cap, empty: the defaults
         QTest::addColumn<QString>("reason");
 
         const QByteArray h = header();
         const QByteArray f1 = "file a.txt 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n";
         auto file = [](const QByteArray& path) { return "file " + path + " 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n"; };
 
-        QTest::newRow("unsigned") << good() << 1 << qint64(0) << "not signed";
-        QTest::newRow("signed by another key") << good() << 2 << qint64(0) << "signature refused";
-        QTest::newRow("signature over other bytes") << good() << 3 << qint64(0) << "signature refused";
-        QTest::newRow("garbage signature") << good() << 4 << qint64(0) << "signature refused";
-        QTest::newRow("another game") << header("Other Game") + f1 << 0 << qint64(0) << "not 'Orb Game'";
-        QTest::newRow("replayed serial") << header("Orb Game", "4") + f1 << 0 << qint64(0) << "replayed";
-        QTest::newRow("expired") << header("Orb Game", "7", "2020-01-01T00:00:00Z") + f1 << 0 << qint64(0) << "expired";
-        QTest::newRow("expiry without zone") << header("Orb Game", "7", "2099-01-01T00:00:00") + f1 << 0 << qint64(0) << "bad expiry";
-        QTest::newRow("negative serial") << header("Orb Game", "-7") + f1 << 0 << qint64(0) << "bad serial";
-        QTest::newRow("unknown format") << "OrbDeliveryManifest=2" + h.mid(h.indexOf('\n')) + f1 << 0 << qint64(0) << "unknown manifest format";
-        QTest::newRow("header out of order") << QByteArray("OrbDeliveryManifest=1\nVersion=1\nGame=Orb Game\nSerial=7\nExpires=2099-01-01T00:00:00Z\n") + f1 << 0 << qint64(0) << "header line 2";
-        QTest::newRow("carriage returns") << QByteArray(good()).replace("\n", "\r\n") << 0 << qint64(0) << "carriage returns";
-        QTest::newRow("no final line feed") << good().chopped(1) << 0 << qint64(0) << "line feed";
-        QTest::newRow("dot dot") << h + file("data/../../evil.dll") << 0 << qint64(0) << "'..'";
-        QTest::newRow("absolute") << h + file("/etc/passwd") << 0 << qint64(0) << "absolute path";
-        QTest::newRow("backslash") << h + file("bin%5C..%5Cevil.exe") << 0 << qint64(0) << "backslash";
-        QTest::newRow("drive letter") << h + file("C%3A/evil.exe") << 0 << qint64(0) << "colon";
-        QTest::newRow("control character") << h + file("a%0Ab") << 0 << qint64(0) << "control character";
-        QTest::newRow("not canonical") << h + file("%61.txt") << 0 << qint64(0) << "canonical";
-        QTest::newRow("reserved name") << h + file("logs/con.txt") << 0 << qint64(0) << "reserved";
-        QTest::newRow("trailing dot") << h + file("bin/game.") << 0 << qint64(0) << "dot or space";
-        QTest::newRow("empty component") << h + file("bin//game") << 0 << qint64(0) << "empty path component";
-        QTest::newRow("duplicate") << h + file("a.txt") + file("a.txt") << 0 << qint64(0) << "duplicate path";
-        QTest::newRow("case collision") << h + file("Data/Map.pak") + file("data/map.PAK") << 0 << qint64(0) << "differ only in case";
-        QTest::newRow("folder and file collide") << h + "folder a.txt\n" + file("a.txt") << 0 << qint64(0) << "duplicate path";
-        QTest::newRow("file below a file") << h + file("bin") + file("bin/game") << 0 << qint64(0) << "also a folder";
-        QTest::newRow("folder not empty") << h + "folder bin\n" + file("bin/game") << 0 << qint64(0) << "not empty";
-        QTest::newRow("symbolic link") << h + "link bin/game ../../usr/bin/sh\n" << 0 << qint64(0) << "unsupported entry type 'link'";
-        QTest::newRow("device") << h + "device dev/sda 8 0\n" << 0 << qint64(0) << "unsupported entry type";
-        QTest::newRow("setuid mode") << h + "file a 10 4755 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << qint64(0) << "mode";
-        QTest::newRow("file over the cap") << h + "file big.pak 68719476737 644 " + kHash1 + "\n" << 0 << qint64(0) << "file cap";
-        QTest::newRow("total over the cap") << h + file("a") + file("b") << 0 << qint64(15) << "total size";
-        QTest::newRow("chunk gap") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\nchunk " + kHash2 + " 11 9 12\n" << 0 << qint64(0) << "tile";
-        QTest::newRow("chunk overlap") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\nchunk " + kHash2 + " 5 15 12\n" << 0 << qint64(0) << "tile";
-        QTest::newRow("chunks short of the size") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << qint64(0) << "cover 10 of 20";
-        QTest::newRow("chunk past the end") << h + "file a 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 11 12\n" << 0 << qint64(0) << "past the file's end";
-        QTest::newRow("chunk above 1 MiB") << h + "file a 1048577 644 " + kHash1 + "\nchunk " + kHash1 + " 0 1048577 1000\n" << 0 << qint64(0) << "outside 1..1048576";
-        QTest::newRow("empty chunk") << h + "file a 0 644 " + kHash1 + "\nchunk " + kHash1 + " 0 0 9\n" << 0 << qint64(0) << "outside 1..";
-        QTest::newRow("compressed larger than possible") << h + "file a 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 5000\n" << 0 << qint64(0) << "impossible";
-        QTest::newRow("chunk outside a file") << h + "chunk " + kHash1 + " 0 10 12\n" << 0 << qint64(0) << "outside a file";
-        QTest::newRow("upper-case hash") << h + "file a 10 644 " + kHash1.toUpper() + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << qint64(0) << "bad file hash";
-        QTest::newRow("leading zero") << h + "file a 010 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << qint64(0) << "bad file size";
-        QTest::newRow("double space") << h + "file a  10 644 " + kHash1 + "\n" << 0 << qint64(0) << "file needs";
-        QTest::newRow("bad version") << QByteArray(h).replace("Version=1.2.0", "Version=../1") + f1 << 0 << qint64(0) << "bad version";
+        QTest::newRow("unsigned") << good() << 1 << QString() << "not signed";
+        QTest::newRow("signed by another key") << good() << 2 << QString() << "signature refused";
+        QTest::newRow("signature over other bytes") << good() << 3 << QString() << "signature refused";
+        QTest::newRow("garbage signature") << good() << 4 << QString() << "signature refused";
+        QTest::newRow("another game") << header("Other Game") + f1 << 0 << QString() << "not 'Orb Game'";
+        QTest::newRow("replayed serial") << header("Orb Game", "4") + f1 << 0 << QString() << "replayed";
+        QTest::newRow("expired") << header("Orb Game", "7", "2020-01-01T00:00:00Z") + f1 << 0 << QString() << "expired";
+        QTest::newRow("expiry without zone") << header("Orb Game", "7", "2099-01-01T00:00:00") + f1 << 0 << QString() << "bad expiry";
+        QTest::newRow("negative serial") << header("Orb Game", "-7") + f1 << 0 << QString() << "bad serial";
+        QTest::newRow("unknown format") << "OrbDeliveryManifest=2" + h.mid(h.indexOf('\n')) + f1 << 0 << QString() << "unknown manifest format";
+        QTest::newRow("header out of order") << QByteArray("OrbDeliveryManifest=1\nVersion=1\nGame=Orb Game\nSerial=7\nExpires=2099-01-01T00:00:00Z\n") + f1 << 0 << QString() << "header line 2";
+        QTest::newRow("carriage returns") << QByteArray(good()).replace("\n", "\r\n") << 0 << QString() << "carriage returns";
+        QTest::newRow("no final line feed") << good().chopped(1) << 0 << QString() << "line feed";
+        QTest::newRow("dot dot") << h + file("data/../../evil.dll") << 0 << QString() << "'..'";
+        QTest::newRow("absolute") << h + file("/etc/passwd") << 0 << QString() << "absolute path";
+        QTest::newRow("backslash") << h + file("bin%5C..%5Cevil.exe") << 0 << QString() << "backslash";
+        QTest::newRow("drive letter") << h + file("C%3A/evil.exe") << 0 << QString() << "colon";
+        QTest::newRow("control character") << h + file("a%0Ab") << 0 << QString() << "control character";
+        QTest::newRow("not canonical") << h + file("%61.txt") << 0 << QString() << "canonical";
+        QTest::newRow("reserved name") << h + file("logs/con.txt") << 0 << QString() << "reserved";
+        QTest::newRow("trailing dot") << h + file("bin/game.") << 0 << QString() << "dot or space";
+        QTest::newRow("empty component") << h + file("bin//game") << 0 << QString() << "empty path component";
+        QTest::newRow("duplicate") << h + file("a.txt") + file("a.txt") << 0 << QString() << "duplicate path";
+        QTest::newRow("case collision") << h + file("Data/Map.pak") + file("data/map.PAK") << 0 << QString() << "differ only in case";
+        QTest::newRow("folder and file collide") << h + "folder a.txt\n" + file("a.txt") << 0 << QString() << "duplicate path";
+        QTest::newRow("file below a file") << h + file("bin") + file("bin/game") << 0 << QString() << "also a folder";
+        QTest::newRow("folder not empty") << h + "folder bin\n" + file("bin/game") << 0 << QString() << "not empty";
+        QTest::newRow("symbolic link") << h + "link bin/game ../../usr/bin/sh\n" << 0 << QString() << "unsupported entry type 'link'";
+        QTest::newRow("device") << h + "device dev/sda 8 0\n" << 0 << QString() << "unsupported entry type";
+        QTest::newRow("setuid mode") << h + "file a 10 4755 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << QString() << "mode";
+        QTest::newRow("file over the cap") << h + "file big.pak 68719476737 644 " + kHash1 + "\n" << 0 << QString() << "file cap";
+        QTest::newRow("total over the cap") << h + file("a") + file("b") << 0 << QString("totalSize=15") << "total size";
+        QTest::newRow("too many entries") << h + "folder x\n" + file("a") + file("b") << 0 << QString("entries=2") << "more than 2 entries";
+        QTest::newRow("path too long") << h + file(QByteArray(600, 'a') + "/" + QByteArray(500, 'b')) << 0 << QString() << "longer than 1024 bytes";
+        QTest::newRow("component too long") << h + file("data/" + QByteArray(256, 'c')) << 0 << QString() << "component longer than 255 bytes";
+        QTest::newRow("chunk gap") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\nchunk " + kHash2 + " 11 9 12\n" << 0 << QString() << "tile";
+        QTest::newRow("chunk overlap") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\nchunk " + kHash2 + " 5 15 12\n" << 0 << QString() << "tile";
+        QTest::newRow("chunks short of the size") << h + "file a 20 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << QString() << "cover 10 of 20";
+        QTest::newRow("chunk past the end") << h + "file a 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 11 12\n" << 0 << QString() << "past the file's end";
+        QTest::newRow("chunk above 1 MiB") << h + "file a 1048577 644 " + kHash1 + "\nchunk " + kHash1 + " 0 1048577 1000\n" << 0 << QString() << "outside 1..1048576";
+        QTest::newRow("empty chunk") << h + "file a 0 644 " + kHash1 + "\nchunk " + kHash1 + " 0 0 9\n" << 0 << QString() << "outside 1..";
+        QTest::newRow("compressed larger than possible") << h + "file a 10 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 5000\n" << 0 << QString() << "impossible";
+        QTest::newRow("chunk outside a file") << h + "chunk " + kHash1 + " 0 10 12\n" << 0 << QString() << "outside a file";
+        QTest::newRow("upper-case hash") << h + "file a 10 644 " + kHash1.toUpper() + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << QString() << "bad file hash";
+        QTest::newRow("leading zero") << h + "file a 010 644 " + kHash1 + "\nchunk " + kHash1 + " 0 10 12\n" << 0 << QString() << "bad file size";
+        QTest::newRow("double space") << h + "file a  10 644 " + kHash1 + "\n" << 0 << QString() << "file needs";
+        QTest::newRow("bad version") << QByteArray(h).replace("Version=1.2.0", "Version=../1") + f1 << 0 << QString() << "bad version";
     }
 
     void hostileRefused()
     {
         QFETCH(QByteArray, text);
         QFETCH(int, signing);
-        QFETCH(qint64, totalCap);
+        QFETCH(QString, cap);
         QFETCH(QString, reason);
         OrbDeliveryManifest::Expect e = expect(text, signing);
-        if (totalCap > 0)
-            e.limits.totalSize = totalCap;
+        const qint64 capValue = cap.section('=', 1).toLongLong();
+        if (cap.startsWith("totalSize="))
+            e.limits.totalSize = capValue;
+        else if (cap.startsWith("entries="))
+            e.limits.entries = capValue;
+        else
+            QVERIFY(cap.isEmpty());
         const auto parsed = OrbDeliveryManifest::Parse(text, e);
         QVERIFY(!parsed.ok);
         QVERIFY2(parsed.reason.contains(reason), qPrintable(parsed.reason));

@@ -251,6 +251,7 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("link to a file") << "filelink" << "link inside the game folder";
         QTest::newRow("link to a folder") << "dirlink" << "link inside the game folder";
+        QTest::newRow("dangling link") << "dangling" << "link inside the game folder";
         QTest::newRow("named pipe") << "fifo" << "special file";
         QTest::newRow("bad version name") << "version" << "not a valid name";
     }
@@ -267,6 +268,8 @@ private slots:
             QVERIFY(QFile::link("/etc/hostname", game.filePath("bin/hosts")));
         if (kind == "dirlink")
             QVERIFY(QFile::link("/etc", game.filePath("etc")));
+        if (kind == "dangling")
+            QVERIFY(QFile::link(game.filePath("nowhere"), game.filePath("bin/gone")));
         if (kind == "fifo")
             QCOMPARE(QProcess::execute("mkfifo", {game.filePath("bin/pipe")}), 0);
         if (kind == "version")

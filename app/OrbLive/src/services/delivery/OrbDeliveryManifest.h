@@ -33,9 +33,9 @@ struct OrbDeliveryManifest {
 
     // Caps on what a manifest may declare.
     struct Limits {
-        std::int64_t manifestBytes = 64ll << 20;   // 64 MiB of text
+        std::int64_t manifestBytes = 128ll << 20;  // 128 MiB of text
         std::int64_t fileSize = 64ll << 30;        // 64 GiB per file
-        std::int64_t totalSize = 256ll << 30;      // 256 GiB per version
+        std::int64_t totalSize = 128ll << 30;      // 128 GiB per version
         std::int64_t entries = 200000;             // files and folders
         int pathBytes = 1024;                      // UTF-8 bytes of a path
         int componentBytes = 255;                  // UTF-8 bytes of one path component
