@@ -187,6 +187,12 @@ int OrbPublishBuild(const OrbPublishBuildOptions& o)
     }
     const QString root = gameInfo.absoluteFilePath();
 
+    const QString storeRoot = QDir(o.storeFolder).absolutePath();
+    if (storeRoot == root || storeRoot.startsWith(root + QLatin1Char('/'))) {
+        complain(QStringLiteral("the store is inside the game folder: %1").arg(storeRoot));
+        return 1;
+    }
+
     OrbDeliveryManifest m;
     m.game = o.game;
     m.version = o.version;
@@ -194,7 +200,6 @@ int OrbPublishBuild(const OrbPublishBuildOptions& o)
     if (!collect(root, QString(), files, m.folders))
         return 1;
 
-    const QString storeRoot = QDir(o.storeFolder).absolutePath();
     const QString manifests = storeRoot + QStringLiteral("/manifests");
     if (!QDir().mkpath(manifests)) {
         complain(QStringLiteral("cannot create %1").arg(manifests));

@@ -23,6 +23,19 @@ QByteArray compress(const QByteArray& data)
     return out;
 }
 
+// The frame with its content-size field (4 bytes for these sizes) set to 4 GiB - 1.
+QByteArray claimingHuge(QByteArray frame)
+{
+    const unsigned char fhd = static_cast<unsigned char>(frame[4]);
+    if ((fhd >> 6) != 2)
+        return QByteArray();  // not the 4-byte field this row is about
+    const int dictBytes[] = {0, 1, 2, 4};
+    const int at = 5 + (((fhd >> 5) & 1) ? 0 : 1) + dictBytes[fhd & 3];
+    for (int i = 0; i < 4; ++i)
+        frame[at + i] = char(0xFF);
+    return frame;
+}
+
 int countFiles(const QString& root)
 {
     int n = 0;
@@ -92,6 +105,8 @@ private slots:
                                                << "more than";
         QTest::newRow("bomb: 8 MiB of zeros") << QByteArray() << compress(QByteArray(8 << 20, '\0'))
                                                    << qint64(1 << 20) << "more than";
+        QTest::newRow("header claims 4 GiB") << QByteArray() << claimingHuge(compress(QByteArray(8 << 20, '\0')))
+                                             << qint64(1 << 20) << "";
         QTest::newRow("other content under the name") << QByteArray("not this") << compress("something else entirely")
                                                       << qint64(23) << "does not match";
         QTest::newRow("not zstd") << QByteArray() << QByteArray("plain bytes, no frame") << qint64(21) << "not a valid zstd";
@@ -108,6 +123,7 @@ private slots:
         QFETCH(QByteArray, fileBytes);
         QFETCH(qint64, declared);
         QFETCH(QString, reason);
+        QVERIFY(!fileBytes.isEmpty() || content == "x");
         QTemporaryDir dir;
         OrbChunkStore store(dir.path());
         const QByteArray hash = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();

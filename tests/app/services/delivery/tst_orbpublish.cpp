@@ -254,6 +254,7 @@ private slots:
         QTest::newRow("dangling link") << "dangling" << "link inside the game folder";
         QTest::newRow("named pipe") << "fifo" << "special file";
         QTest::newRow("bad version name") << "version" << "not a valid name";
+        QTest::newRow("store inside the game folder") << "nested" << "store is inside the game folder";
     }
 
     void refusedGameFolders()
@@ -274,10 +275,12 @@ private slots:
             QCOMPARE(QProcess::execute("mkfifo", {game.filePath("bin/pipe")}), 0);
         if (kind == "version")
             version = "../9";
-        const Run r = tool({"build", game.path(), path("refused-store"), "--version", version, "--game", kGame, "--key", m_key});
+        const QString store = kind == "nested" ? game.filePath("bin/store") : path("refused-store");
+        const Run r = tool({"build", game.path(), store, "--version", version, "--game", kGame, "--key", m_key});
         QVERIFY(r.code != 0);
         QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
-        QVERIFY(!QFile::exists(path("refused-store/manifests/" + version + ".manifest")));
+        QVERIFY(!QFile::exists(store + "/manifests/" + version + ".manifest"));
+        QVERIFY(!QFile::exists(store + "/chunks"));
     }
 
     void uploadSendsOnlyWhatIsMissing()
