@@ -12,10 +12,11 @@ PKGS=(
   qml6-module-qt-labs-platform qml6-module-qtwebengine qml6-module-qtquick-dialogs
   qml6-module-qttest qml6-module-qtquick-shapes qml6-module-qtqml-models
   libqt6opengl6-dev libgl-dev libxkbcommon-dev
-  libquazip1-qt6-dev libobs-dev libssl-dev openssl
+  libquazip1-qt6-dev libobs-dev libssl-dev openssl libzstd-dev
   nginx-light tinyproxy microsocks curl unzip libarchive-tools
   xvfb xauth fonts-noto-cjk python3 xdotool imagemagick x11-utils
   nodejs
+  casync aria2
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
 )
 
