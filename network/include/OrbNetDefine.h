@@ -30,4 +30,5 @@ enum NetError : int32_t {
     NetTooLarge = 1005,         // a download's body went beyond the size the caller declared
     NetVerifyFailed = 1006,     // a finished download's size or SHA-256 is not the declared one
     NetUploadRefused = 1007,    // the object store refused an upload (HTTP status, error code in the message)
+    NetDeadline = 1008,         // the request's whole-transfer deadline passed (resolve, connect and body)
 };

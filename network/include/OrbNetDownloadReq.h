@@ -42,6 +42,16 @@ public:
     OrbNetDownloadReq& SetExpectedSha256(const std::string& hex);
     std::string ExpectedSha256() const;
 
+    // Bounds of the download (negative: none). The file may never grow beyond maxSize bytes,
+    // a resumed file counted whole: the download fails with NetTooLarge as soon as a byte
+    // more would be written (also when a reply announces more than fits) and the file is
+    // removed. The deadline counts milliseconds from the request: once it has passed,
+    // whatever the download is doing, it fails with NetDeadline and keeps its partial file.
+    OrbNetDownloadReq& SetMaxSize(long long bytes);
+    long long MaxSize() const;
+    OrbNetDownloadReq& SetDeadline(long long milliseconds);
+    long long Deadline() const;
+
     int Timeout() const;
     OrbNetDownloadReq& SetTimeout(int seconds);
     int RetryCount() const;

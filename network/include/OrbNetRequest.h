@@ -66,6 +66,16 @@ public:
     bool VerifyPeer() const;
     OrbNetRequest& SetVerifyPeer(bool verify);
 
+    // Bounds of the whole exchange, -1 (or any negative value) for none. A body that would
+    // grow beyond maxSize bytes ends the request with NetTooLarge; a request still running
+    // `milliseconds` after it was submitted (waiting for its address, connecting, retrying or
+    // reading) ends with NetDeadline. Unlike the transfer timeout, a trickle of data does not
+    // postpone the deadline.
+    long long MaxSize() const;
+    OrbNetRequest& SetMaxSize(long long bytes);
+    long long Deadline() const;
+    OrbNetRequest& SetDeadline(long long milliseconds);
+
     bool IsEmpty() const { return d == nullptr; }
 
 private:

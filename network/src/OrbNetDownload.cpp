@@ -4,6 +4,7 @@
 #include "OrbNetResponse_p.h"
 #include "OrbNetwork_p.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -113,6 +114,7 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
     long long start = 0, length = 0;
     bool hasRange = d->req.GetRange(start, length);
     d->sink.SetExpected(d->req.ExpectedSize(), QByteArray::fromStdString(d->req.ExpectedSha256()));
+    d->sink.SetMaxSize(d->req.MaxSize());
     d->opened = d->sink.Open(resume, hasRange, start, length);
     if (d->sink.Resumed()) {
         d->resumeOffset = d->sink.ResumeOffset();
@@ -166,7 +168,17 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
                 const QByteArray replyValidator = OrbNetDownloadSink::ValidatorOf(
                     QByteArray::fromStdString(headerValue(p->headers, "ETag")),
                     QByteArray::fromStdString(headerValue(p->headers, "Last-Modified")));
-                checkEnd(engine, h, resp->GetRequeset(), dp->sink.FileEnd(), replyValidator);
+                OrbNetRequest check = resp->GetRequeset();
+                if (check.Deadline() >= 0) {
+                    // The check is part of the download: it gets what is left of the deadline.
+                    const qint64 left = p->start + check.Deadline() - QDateTime::currentMSecsSinceEpoch();
+                    if (left <= 0) {
+                        settle(h, NetDeadline, true);
+                        return;
+                    }
+                    check.SetDeadline(left);
+                }
+                checkEnd(engine, h, check, dp->sink.FileEnd(), replyValidator);
                 return;
             }
             settle(h, resp->Error(), true);
@@ -196,7 +208,9 @@ void OrbNetDownloadPrivate::checkEnd(OrbNetworkPrivate* engine, const std::share
         p->finish = [h, settler, p, end](const std::shared_ptr<OrbNetResponse>&) {
             settler->ran = true;
             int verdict = 0;
-            if (p->statusCode == 206) {
+            if (p->error.load() == NetDeadline) {
+                verdict = NetDeadline;
+            } else if (p->statusCode == 206) {
                 verdict = NetIncomplete;  // the resource goes on beyond the file's end
             } else if (p->statusCode >= 200 && p->statusCode < 300) {
                 // Ranges not served: the whole resource's length, when given, still tells.

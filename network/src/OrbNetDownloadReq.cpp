@@ -116,6 +116,24 @@ bool OrbNetDownloadReq::GetRange(long long& start, long long& length) const
     return true;
 }
 
+OrbNetDownloadReq& OrbNetDownloadReq::SetMaxSize(long long bytes)
+{
+    if (d)
+        d->request.SetMaxSize(bytes);
+    return *this;
+}
+
+long long OrbNetDownloadReq::MaxSize() const { return d ? d->request.MaxSize() : -1; }
+
+OrbNetDownloadReq& OrbNetDownloadReq::SetDeadline(long long milliseconds)
+{
+    if (d)
+        d->request.SetDeadline(milliseconds);
+    return *this;
+}
+
+long long OrbNetDownloadReq::Deadline() const { return d ? d->request.Deadline() : -1; }
+
 int OrbNetDownloadReq::Timeout() const { return d ? d->request.Timeout() : 0; }
 
 OrbNetDownloadReq& OrbNetDownloadReq::SetTimeout(int seconds)

@@ -124,8 +124,9 @@ bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, lon
     m_validator.clear();
     if (resume && !m_file.fileName().isEmpty()) {
         const QFileInfo info(m_file.fileName());
-        // Longer than the declared file: those bytes can never be part of it.
-        if (m_expectedSize >= 0 && info.isFile() && info.size() > m_expectedSize) {
+        // Longer than the declared file or the cap: those bytes can never be part of it.
+        if (info.isFile() && ((m_expectedSize >= 0 && info.size() > m_expectedSize) ||
+                              (m_maxSize >= 0 && info.size() > m_maxSize))) {
             QFile::remove(m_file.fileName());
             removeSidecar();
         }
@@ -153,6 +154,16 @@ bool OrbNetDownloadSink::Open(bool resume, bool& hasRange, long long& start, lon
 void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, long long contentLength,
                                     const QByteArray& validator)
 {
+    acceptReply(status, contentRange, contentLength, validator);
+    // What the file would hold once this reply is written, against the cap: refused before
+    // its first byte when it announces more.
+    if (m_maxSize >= 0 && m_accept == Accept::Write && m_expected >= 0 && m_file.isOpen())
+        m_capAtHead = (m_restart ? 0 : m_file.size()) + m_expected > m_maxSize;
+}
+
+void OrbNetDownloadSink::acceptReply(int status, const QByteArray& contentRange, long long contentLength,
+                                     const QByteArray& validator)
+{
     m_haveReply = true;
     m_replyValidator = validator;
     m_fromStart = false;
@@ -161,6 +172,7 @@ void OrbNetDownloadSink::BeginReply(int status, const QByteArray& contentRange, 
     m_base = 0;
     m_restart = false;
     m_written = 0;
+    m_capAtHead = false;
     const long long wantStart = m_hasRange ? m_start : 0;
 
     if (status == 206) {
@@ -240,10 +252,21 @@ bool OrbNetDownloadSink::Write(const char* data, long long len)
     }
     if (m_fromStart && m_written == 0 && len > 0)
         writeSidecar();  // before the first byte of new content lands in the file
+    if (m_capAtHead) {
+        m_overCap = true;
+        fail(OrbDownloadTooLarge);
+        return false;
+    }
     if (len <= 0)
         return true;
     // Appends and a truncated file both write at the file's end.
-    const long long pos = (m_expectedSize >= 0 || !m_expectedSha256.isEmpty()) ? m_file.size() : 0;
+    const long long pos =
+        (m_expectedSize >= 0 || m_maxSize >= 0 || !m_expectedSha256.isEmpty()) ? m_file.size() : 0;
+    if (m_maxSize >= 0 && pos + len > m_maxSize) {
+        m_overCap = true;  // not a byte of this chunk is written
+        fail(OrbDownloadTooLarge);
+        return false;
+    }
     long long take = len;
     bool tooLarge = false;
     if (m_expectedSize >= 0 && pos + len > m_expectedSize) {
@@ -303,6 +326,11 @@ int OrbNetDownloadSink::Finish(int transportError)
     }
     if (m_restart && !m_error && transportError == 0)
         removeSidecar();  // the resource is empty now: the partial content went with it
+    if (m_overCap) {
+        // Bigger than this download may ever be: nothing of it is worth keeping or resuming.
+        QFile::remove(m_file.fileName());
+        removeSidecar();
+    }
     if (m_error) {
         m_outcome = m_error;
     } else if (transportError != 0) {

@@ -45,6 +45,9 @@ public:
     // What the finished file must be (see OrbNetDownloadReq::SetExpectedSize/Sha256).
     // Before Open; a negative size and an empty hash declare nothing.
     void SetExpected(long long size, const QByteArray& sha256Hex);
+    // The most the file may ever hold, a resumed file counted whole (negative: no cap). Before
+    // Open. Going beyond it fails the download with NetTooLarge and removes the file.
+    void SetMaxSize(long long bytes) { m_maxSize = bytes < 0 ? -1 : bytes; }
 
     // Opens the target for writing. With resume and an existing file the transfer goes on
     // from the file's size: the range becomes (size, 0), replacing the caller's. The file
@@ -96,6 +99,8 @@ public:
 private:
     enum class Accept { Pending, Write, Skip, AlreadyComplete, Reject };
 
+    void acceptReply(int status, const QByteArray& contentRange, long long contentLength,
+                     const QByteArray& validator);
     void fail(int code);
     bool hashUpTo(long long end);
     bool verify();
@@ -120,6 +125,9 @@ private:
     bool m_fromStart = false;    // the current reply's body is the resource from byte 0
     int m_error = 0;
     long long m_expectedSize = -1;
+    long long m_maxSize = -1;
+    bool m_capAtHead = false;      // the current reply announced more than the cap allows
+    bool m_overCap = false;        // refused for the cap: the file goes at the end
     QByteArray m_expectedSha256;   // lower-case hex
     OrbNetSha256 m_hash;
     long long m_hashedUpTo = 0;    // the hash covers the file's bytes [0, m_hashedUpTo)

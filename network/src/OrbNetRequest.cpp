@@ -20,6 +20,8 @@ struct OrbNetRequestPrivate {
     std::string textBody;
     std::vector<unsigned char> byteBody;
     std::map<std::string, std::string> headers;
+    long long maxSize = -1;   // body bytes; -1 none
+    long long deadline = -1;  // milliseconds from submission; -1 none
 
     void fromConfig(const OrbNetConfig& config)
     {
@@ -323,5 +325,23 @@ OrbNetRequest& OrbNetRequest::SetVerifyPeer(bool verify)
 {
     if (d)
         d->options.verifyPeer = verify;
+    return *this;
+}
+
+long long OrbNetRequest::MaxSize() const { return d ? d->maxSize : -1; }
+
+OrbNetRequest& OrbNetRequest::SetMaxSize(long long bytes)
+{
+    if (d)
+        d->maxSize = bytes < 0 ? -1 : bytes;
+    return *this;
+}
+
+long long OrbNetRequest::Deadline() const { return d ? d->deadline : -1; }
+
+OrbNetRequest& OrbNetRequest::SetDeadline(long long milliseconds)
+{
+    if (d)
+        d->deadline = milliseconds < 0 ? -1 : milliseconds;
     return *this;
 }

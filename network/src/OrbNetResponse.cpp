@@ -14,6 +14,8 @@ OrbNetResponsePrivate::OrbNetResponsePrivate(int i, const OrbNetRequest& r)
 
 void OrbNetResponsePrivate::SetError(int code)
 {
+    if (stopCode.load())
+        return;
     int cur = error.load();
     while (cur != NetClosed && !error.compare_exchange_weak(cur, code)) {
     }
@@ -21,6 +23,8 @@ void OrbNetResponsePrivate::SetError(int code)
 
 void OrbNetResponsePrivate::ResetError()
 {
+    if (stopCode.load())
+        return;
     int cur = error.load();
     while (cur != NetClosed && cur != 0 && !error.compare_exchange_weak(cur, 0)) {
     }
@@ -35,6 +39,8 @@ void OrbNetResponsePrivate::Complete(const std::shared_ptr<OrbNetResponse>& self
         if (completed)
             return;
         end = QDateTime::currentMSecsSinceEpoch();
+        if (const int stopped = stopCode.load())
+            error.store(stopped);
         state.store(OrbResponseFinished);
         completed = true;
         fin = std::move(finish);

@@ -51,7 +51,7 @@ public:
     static OrbNetResponsePrivate* get(OrbNetResponse* r) { return r->d; }
     static const OrbNetResponsePrivate* get(const OrbNetResponse* r) { return r->d; }
 
-    // Records code unless the response was already closed (98 sticks).
+    // Records code unless the response was already closed (98 sticks) or stopped.
     void SetError(int code);
     // Clears the error of a failed attempt before the next one, unless closed.
     void ResetError();
@@ -76,6 +76,9 @@ public:
     std::atomic<OrbResponseState> state{OrbResponseCreated};
     std::atomic<bool> closeRequested{false};
     std::atomic<int> error{0};
+    // Set once when the engine itself ends the request (deadline, size cap): the request then
+    // runs down like a closed one and completes with this code instead of 98.
+    std::atomic<int> stopCode{0};
     std::atomic<int> selectMode{ProxyDirect};
 
     // Guarded by lock: callbacks, completion, and the fields written at dispatch.

@@ -13,8 +13,12 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
+#include <QDateTime>
 #include <QSslSocket>
+#include <QTimer>
 #include <QUrl>
+
+#include <climits>
 
 OrbNetworkPrivate* OrbNetworkPrivate::get(OrbNetwork* n) { return n->d; }
 
@@ -107,8 +111,71 @@ std::shared_ptr<OrbNetResponse> OrbNetworkPrivate::Submit(int id, const OrbNetRe
     info.retry = request.RetryCount();
     info.scheme = QString::fromStdString(scheme);
     info.host = QString::fromStdString(request.Host());
+    if (request.Deadline() >= 0) {
+        const qint64 start = p->start;
+        const long long deadline = request.Deadline();
+        QMetaObject::invokeMethod(this, [this, id, start, deadline] { armDeadline(id, start, deadline); },
+                                  Qt::QueuedConnection);
+    }
     emit sigHttpDo(info);
     return h;
+}
+
+void OrbNetworkPrivate::armDeadline(int id, qint64 start, long long deadline)
+{
+    // Counted from submission, so the time spent waiting for the worker counts too.
+    const qint64 left = start + deadline - QDateTime::currentMSecsSinceEpoch();
+    QTimer::singleShot(int(qBound(qint64(0), left, qint64(INT_MAX))), Qt::PreciseTimer, this, [this, id] {
+        if (std::shared_ptr<OrbNetResponse> h = live(id))
+            stop(h, NetDeadline);
+    });
+}
+
+void OrbNetworkPrivate::stop(const std::shared_ptr<OrbNetResponse>& h, int code)
+{
+    OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
+    if (p->state.load() == OrbResponseFinished || p->closeRequested.load() || p->stopCode.load())
+        return;
+    // Run down exactly like a close (not retried, not counted against the route), then report
+    // the engine's own reason.
+    if (p->error.load() != NetClosed && p->reply) {
+        m_selector->ReportError(p->id, NetClosed);
+        p->SetError(NetClosed);
+    }
+    p->stopCode.store(code);
+    p->closeRequested.store(true);
+    if (QNetworkReply* reply = p->reply) {
+        // Queued: this may run inside the reply's own readyRead.
+        QMetaObject::invokeMethod(reply, "abort", Qt::QueuedConnection);
+        return;
+    }
+    // Not on the wire (waiting for its address or for a retry): it ends now. It stays in the
+    // live table; when the selector comes to send it, it finds it finished and releases it.
+    p->Complete(h);
+}
+
+void OrbNetworkPrivate::deliver(const std::shared_ptr<OrbNetResponse>& h, const QByteArray& chunk,
+                                QNetworkReply* reply)
+{
+    OrbNetResponsePrivate* p = OrbNetResponsePrivate::get(h.get());
+    if (p->stopCode.load())
+        return;  // being stopped: nothing more is kept
+    p->attemptBytes += chunk.size();
+    m_selector->ReportData(p->id);
+    if (p->sink) {
+        p->sink(chunk);
+        return;
+    }
+    const long long cap = p->request.MaxSize();
+    if (cap >= 0) {
+        bool ok = false;
+        const qint64 announced = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+        if (p->body.size() + chunk.size() > cap || (ok && announced > cap)) {
+            stop(h, NetTooLarge);
+            return;
+        }
+    }
+    p->body += chunk;
 }
 
 std::shared_ptr<OrbNetResponse> OrbNetworkPrivate::live(int id)
@@ -265,7 +332,7 @@ void OrbNetworkPrivate::wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkR
 {
     const int id = OrbNetResponsePrivate::get(h.get())->id;
     std::weak_ptr<OrbNetResponse> weak = h;
-    connect(reply, &QNetworkReply::readyRead, this, [this, weak, id, reply] {
+    connect(reply, &QNetworkReply::readyRead, this, [this, weak, reply] {
         auto self = weak.lock();
         if (!self)
             return;
@@ -275,12 +342,7 @@ void OrbNetworkPrivate::wire(const std::shared_ptr<OrbNetResponse>& h, QNetworkR
         const QByteArray chunk = reply->readAll();
         if (chunk.isEmpty())
             return;
-        p->attemptBytes += chunk.size();
-        m_selector->ReportData(id);
-        if (p->sink)
-            p->sink(chunk);
-        else
-            p->body += chunk;
+        deliver(self, chunk, reply);
     });
     connect(reply, &QNetworkReply::downloadProgress, this, [weak, reply](qint64 rec, qint64 tot) {
         auto self = weak.lock();
@@ -313,14 +375,8 @@ void OrbNetworkPrivate::onReplyFinished(int id, QNetworkReply* reply)
     if (p->reply != reply)
         return;
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
-    if (!rest.isEmpty()) {
-        p->attemptBytes += rest.size();
-        m_selector->ReportData(id);
-        if (p->sink)
-            p->sink(rest);
-        else
-            p->body += rest;
-    }
+    if (!rest.isEmpty())
+        deliver(h, rest, reply);
     // This attempt is over and its reply is deleted later: a close that arrives from now on
     // must not reach it (it finds either no reply or the next attempt's).
     p->reply = nullptr;

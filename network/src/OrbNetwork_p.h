@@ -97,6 +97,11 @@ private:
     void onReplyFinished(int id, QNetworkReply* reply);
     static bool bodyCutShort(QNetworkReply* reply, int status, qint64 received);
     void finishUnsent(int id, int error);
+    // Worker thread: the request's body bytes, into its sink or its body (within its size cap).
+    void deliver(const std::shared_ptr<OrbNetResponse>& h, const QByteArray& chunk, QNetworkReply* reply);
+    // Worker thread: the engine ends a request itself with `code` (NetDeadline, NetTooLarge).
+    void stop(const std::shared_ptr<OrbNetResponse>& h, int code);
+    void armDeadline(int id, qint64 start, long long deadline);
     std::shared_ptr<OrbNetResponse> live(int id);
     void forget(int id);
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the network library and its tests with AddressSanitizer and UBSan (leak checking
 # on) in a separate build folder and runs them: tests/network/run-asan.sh
-# The engine, selector, downloads, download sink, uploads and the kill test's child all run here.
+# The engine, selector, downloads, download sink, size caps and deadlines, uploads and the kill test's child all run here.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_ASAN_BUILD_DIR:-$root/build-asan}
 lock=/tmp/orb-build.lock
 targets=(tst_orbnetconfig tst_orbdnsresolver tst_orbnetrequest tst_orbnetipselector tst_orbnetwork
          tst_orbnetproxyquery tst_orbhostparser tst_orbnetdownloadsink tst_orbnetdownload tst_orbnetdownloadkill
-         tst_orbnetprobe tst_orbnetupload)
+         tst_orbnetprobe tst_orbnetupload tst_orbnetbounds)
 if [ ! -f "$build/build.ninja" ]; then
   flock "$lock" cmake -S "$root" -B "$build" -G Ninja -DORB_SANITIZE=ON -DORB_BUILD_BENCH=OFF \
     -DORB_EXPORT_INTERNALS=ON -DCMAKE_BUILD_TYPE=Debug -DORB_RUNDIR="$build/rundir" >/dev/null

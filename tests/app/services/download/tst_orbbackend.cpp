@@ -84,6 +84,32 @@ private slots:
                 rep.chunkDelayMs = 30;
                 return rep;
             }
+            if (r.path == "/cut/game.zip" || r.path == "/cutclean/game.zip") {
+                // The first attempt loses its connection mid-body; a resume is served in full.
+                HttpReply rep = HttpReply::ranged(r, game);
+                rep.chunkSize = 128 * 1024;
+                if (r.header("Range").isEmpty()) {
+                    rep.dropAfter = 2 * kMiB + kMiB / 2;
+                    rep.dropCleanly = r.path.startsWith("/cutclean");
+                }
+                return rep;
+            }
+            if (r.path == "/flood") {  // chunked, far beyond any cap the tests set
+                HttpReply rep;
+                rep.chunked = true;
+                rep.body = QByteArray(16 * kMiB, 'f');
+                rep.chunkSize = 64 * 1024;
+                return rep;
+            }
+            if (r.path == "/drip") {  // declares a megabyte, then a byte every 2 s
+                HttpReply rep;
+                rep.headers.append(qMakePair(QByteArray("Content-Length"), QByteArray("1000000")));
+                rep.omitLength = true;
+                rep.body = QByteArray(8, 'd');
+                rep.chunkSize = 1;
+                rep.chunkDelayMs = 2000;
+                return rep;
+            }
             if (r.path == "/game_settings.ini")
                 return HttpReply::ranged(r, small);
             if (r.path == "/empty")
@@ -171,15 +197,133 @@ private slots:
         QVERIFY(reports.last().text.endsWith(QStringLiteral("7--- offset:%1, total = %1").arg(m_game.size())));
         QVERIFY(logLines("Request Down load Url Error").isEmpty());
 
-        // Finished but still held: refused until StopDownLoad, which then emits nothing.
-        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path));
+        // Finished and let go: downloading again is accepted at once (the complete file is
+        // answered with 416 and counts as finished); StopDownLoad has nothing to stop.
         m_backend->StopDownLoad();
         QTest::qWait(100);
         QCOMPARE(m_stops, 0);
-        // Held again: the complete file is answered with 416 and counts as finished.
         QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path));
         QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 2, 30000);
         QVERIFY(readAll(path) == m_game);
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 3, 30000);
+        QCOMPARE(m_stops, 0);
+    }
+
+    // The connection is lost mid-body: the service reports what is on disk and lets the
+    // download go, and the player's resume continues the file with a byte range.
+    void resumeAfterNetworkCut_data()
+    {
+        QTest::addColumn<QString>("urlPath");
+        QTest::newRow("connection reset") << "cut/game.zip";
+        QTest::newRow("orderly close") << "cutclean/game.zip";
+    }
+    void resumeAfterNetworkCut()
+    {
+        QFETCH(QString, urlPath);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game.zip");
+        QStringList events;
+        QMetaObject::Connection a = connect(m_backend, &OrbBackend::sigDownloadProgress, this,
+                [&events](qint32 off, qint32 tot) { events << QStringLiteral("%1/%2").arg(off).arg(tot); });
+        QMetaObject::Connection b =
+            connect(m_backend, &OrbBackend::sigDownloadStop, this, [&events] { events << QStringLiteral("stop"); });
+        m_srv.clearLog();
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url(urlPath.toUtf8().constData()), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_stops, 1, 30000);
+        disconnect(a);
+        disconnect(b);
+        QCOMPARE(m_finishes, 0);
+        const QByteArray partial = readAll(path);
+        QVERIFY(partial.size() > 0 && partial.size() < m_game.size());
+        QVERIFY(partial == m_game.left(partial.size()));
+        QVERIFY(events.size() >= 2);
+        QCOMPARE(events.last(), QStringLiteral("stop"));
+        QCOMPARE(events[events.size() - 2], QStringLiteral("%1/3").arg(partial.size() / kMiB));
+
+        // The stop was heard, so the handle is already gone: the resume is accepted.
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url(urlPath.toUtf8().constData()), path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
+        QCOMPARE(m_stops, 1);
+        QVERIFY(readAll(path) == m_game);
+        QList<QByteArray> ranges;
+        for (const HttpRequest& r : m_srv.requests())
+            if (r.method == "GET")
+                ranges << r.header("Range");
+        QCOMPARE(ranges.size(), 2);
+        QVERIFY(ranges[0].isEmpty());
+        QCOMPARE(ranges[1], "bytes=" + QByteArray::number(partial.size()) + "-");
+    }
+
+    // A package refused at its end is removed: the last report says nothing is held any more,
+    // although the transfer itself had reached its whole size.
+    void heldBytesAfterRefusal()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("game.zip");
+        QStringList events;
+        QMetaObject::Connection a = connect(m_backend, &OrbBackend::sigDownloadProgress, this,
+                [&events](qint32 off, qint32 tot) { events << QStringLiteral("%1/%2").arg(off).arg(tot); });
+        QMetaObject::Connection b =
+            connect(m_backend, &OrbBackend::sigDownloadStop, this, [&events] { events << QStringLiteral("stop"); });
+        OrbPackageCheck check;
+        check.size = m_game.size() + 1;
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), path, check));
+        QTRY_COMPARE_WITH_TIMEOUT(m_stops, 1, 30000);
+        disconnect(a);
+        disconnect(b);
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY2(events.size() >= 3, qPrintable(events.join(' ')));
+        QCOMPARE(events[events.size() - 3], QStringLiteral("3/3"));
+        QCOMPARE(events[events.size() - 2], QStringLiteral("0/3"));
+        QCOMPARE(events.last(), QStringLiteral("stop"));
+    }
+
+    // Bounded downloads: the settings file reports the bound's code, the game download stops,
+    // reports what is on disk and is let go.
+    void boundedDownloads_data()
+    {
+        QTest::addColumn<QString>("urlPath");
+        QTest::addColumn<qint64>("maxSize");
+        QTest::addColumn<qint64>("deadlineMs");
+        QTest::addColumn<int>("error");
+        QTest::newRow("flood, cap") << "flood" << qint64(kMiB) << qint64(-1) << int(NetTooLarge);
+        QTest::newRow("drip, deadline") << "drip" << qint64(-1) << qint64(2500) << int(NetDeadline);
+        QTest::newRow("within both") << "game_settings.ini" << qint64(kMiB) << qint64(30000) << 0;
+    }
+    void boundedDownloads()
+    {
+        QFETCH(QString, urlPath);
+        QFETCH(qint64, maxSize);
+        QFETCH(qint64, deadlineMs);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        OrbPackageCheck check;
+        check.maxSize = maxSize;
+        check.deadlineMs = deadlineMs;
+        const QString address = url(urlPath.toUtf8().constData());
+
+        QSignalSpy failed(m_backend, &OrbBackend::sigGameSettingDownloadFailed);
+        QVERIFY(m_backend->RequestAsnycGameSettingUrl(address, dir.filePath("game_settings.ini"), check));
+        QTRY_COMPARE_WITH_TIMEOUT(m_settings + failed.size(), 1, 30000);
+        if (error == 0) {
+            QCOMPARE(m_settings, 1);
+            QCOMPARE(readAll(dir.filePath("game_settings.ini")), m_small);
+        } else {
+            QCOMPARE(failed.first().first().toInt(), error);
+        }
+        QVERIFY(QFileInfo(dir.filePath("game_settings.ini")).size() <= qMax<qint64>(maxSize, kMiB));
+
+        const QString path = dir.filePath("game.zip");
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(address, path, check));
+        QTRY_COMPARE_WITH_TIMEOUT(m_stops + m_finishes, 1, 30000);
+        QCOMPARE(m_stops, error == 0 ? 0 : 1);
+        if (error == NetTooLarge)
+            QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(logLines(QStringLiteral("7--- result:%1,").arg(error)).size(), 2);
+        // Let go: the next request is accepted without StopDownLoad.
+        QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("other.zip")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_finishes, error == 0 ? 2 : 1, 30000);
     }
 
     // Pause is StopDownLoad, resume a new request for the same file.
@@ -221,17 +365,15 @@ private slots:
         QCOMPARE(logCount(), 0);
     }
 
-    // A file that cannot be opened: false, no signal, no log line; the failed handle stays
-    // held until StopDownLoad.
+    // A file that cannot be opened: false, no signal, no log line, and nothing held: a
+    // request for a file that can be opened is accepted right after.
     void unopenableGameFile()
     {
         QTemporaryDir dir;
         QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("no/such/dir/game.zip")));
-        QVERIFY(!m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("game.zip")));
         QTest::qWait(100);
         QCOMPARE(m_stops + m_finishes, 0);
         QCOMPARE(logCount(), 0);
-        m_backend->StopDownLoad();
         QVERIFY(m_backend->RequestAsnycDownLoadUrl(url("game.zip"), dir.filePath("game.zip")));
         QTRY_COMPARE_WITH_TIMEOUT(m_finishes, 1, 30000);
     }

@@ -6,19 +6,21 @@
 #include <QString>
 
 // What a downloaded package must be, as the publisher declared it: its SHA-256 in hex
-// (empty: not declared) and its size in bytes (negative: not declared).
+// (empty: not declared) and its size in bytes (negative: not declared); and the bounds of
+// the transfer (negative: none): the most the file may hold, and the milliseconds the whole
+// download may take from the request on. A download beyond either fails (NetTooLarge,
+// NetDeadline); one over the size cap leaves no file behind.
 struct OrbPackageCheck {
     QString sha256;
     qint64 size = -1;
-    qint64 maxSize = -1;     // no more than this many bytes are taken (-1: no cap)
-    qint64 deadlineMs = -1;  // the whole transfer ends by then (-1: no deadline)
+    qint64 maxSize = -1;
+    qint64 deadlineMs = -1;
 };
 
 // The launcher's download service: the only user of the network library.
 class IOrbNetwork : public IComponent {
 public:
     virtual bool RequestAsnycGameSettingUrl(const QString& url, const QString& path) = 0;
-    virtual bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) = 0;
     virtual bool RequestAsnycDownLoadUrl(const QString& url, const QString& path) = 0;
     virtual bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path) = 0;
     virtual void StopDownLoad() = 0;
@@ -26,6 +28,9 @@ public:
     virtual bool RequestAsnycDownLoadUrl(const QString& url, const QString& path, const OrbPackageCheck& check) = 0;
     virtual bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path,
                                                const OrbPackageCheck& check) = 0;
+    // The settings file within the bounds of `check` (its size and hash are not checked);
+    // a failure is reported with its code like the unbounded form's.
+    virtual bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) = 0;
 };
 
 #define IOrbNetwork_iid "IOrbNetwork"

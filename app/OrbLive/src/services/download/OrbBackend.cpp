@@ -10,6 +10,7 @@
 #include <OrbNetwork.h>
 
 #include <QDebug>
+#include <QFileInfo>
 
 #include <functional>
 
@@ -39,6 +40,7 @@ OrbNetDownloadReq request(const QString& url, const QString& path, const OrbPack
 {
     OrbNetDownloadReq req(url.toUtf8().toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
     req.SetExpectedSize(check.size).SetExpectedSha256(check.sha256.toStdString());
+    req.SetMaxSize(check.maxSize).SetDeadline(check.deadlineMs);
     return req;
 }
 
@@ -92,7 +94,10 @@ bool OrbBackend::RequestAsnycGameSettingUrl(const QString& url, const QString& p
 {
     if (!m_network)
         return false;
-    std::shared_ptr<OrbNetDownload> download = m_network->Download(request(url, path, check), false);
+    OrbPackageCheck bounds;  // the settings file is bounded, never verified
+    bounds.maxSize = check.maxSize;
+    bounds.deadlineMs = check.deadlineMs;
+    std::shared_ptr<OrbNetDownload> download = m_network->Download(request(url, path, bounds), false);
     return OrbNetDownloadWatcher::Watch(download, this, std::bind(&OrbBackend::OnGameSettingFinish, this, _1),
                  std::bind(&OrbBackend::OnGameSettingProgress, this, _1, _2, _3));
 }
@@ -123,9 +128,13 @@ bool OrbBackend::RequestAsnycDownLoadUrl(const QString& url, const QString& path
     if (!m_network)
         return false;
     m_gameDownload = m_network->Download(request(url, path, check), true);
-    // Held whatever Async answers: a failed or finished download stays until StopDownLoad.
-    return OrbNetDownloadWatcher::Watch(m_gameDownload, this, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
-                 std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3));
+    m_gameTotal = -1;
+    if (OrbNetDownloadWatcher::Watch(m_gameDownload, this, std::bind(&OrbBackend::OnGameDownloadFinish, this, _1),
+                                     std::bind(&OrbBackend::OnGameDownloadProgress, this, _1, _2, _3)))
+        return true;
+    // The file could not be opened: nothing runs and nothing will be reported, so nothing is held.
+    m_gameDownload.reset();
+    return false;
 }
 
 void OrbBackend::StopDownLoad()
@@ -180,6 +189,15 @@ void OrbBackend::OnLauncherUpdateProgress(const std::shared_ptr<OrbNetDownload>&
 void OrbBackend::OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& download)
 {
     ORB_BACKEND_LOG_FINISH(download);
+    // Delivered on the GUI thread: the ended download is let go before anyone hears of its
+    // end, so the reaction to any of the signals below (resume, download again) is accepted.
+    // A download replaced after StopDownLoad is not this one and stays.
+    long long total = -1;
+    if (m_gameDownload == download) {
+        total = m_gameTotal;
+        m_gameDownload.reset();
+        m_gameTotal = -1;
+    }
     if (download->Error() == NetNoError) {
         emit sigDownloadFinish();
         return;
@@ -187,26 +205,26 @@ void OrbBackend::OnGameDownloadFinish(const std::shared_ptr<OrbNetDownload>& dow
     const QString failure = verifyFailure(download->Error());
     if (!failure.isEmpty()) {
         ORB_LOG(OrbLogError, "game package refused: %s", failure.toUtf8().constData());
-        // The refused file is gone, so nothing is left to resume: the handle is let go
-        // (on the GUI thread, and only if it is still this download) so that the
-        // player's next start is accepted. Posted before the signals, so it is done
-        // by the time anyone hears of the refusal.
-        std::shared_ptr<OrbNetDownload> ended = download;
-        QMetaObject::invokeMethod(
-            this,
-            [this, ended] {
-                if (m_gameDownload == ended)
-                    m_gameDownload.reset();
-            },
-            Qt::QueuedConnection);
         emit sigDownloadVerifyFailed(failure);
     }
+    // What a resume starts from: the bytes really on disk (none after a refusal), against
+    // the last known or the declared total.
+    const QFileInfo file(QString::fromUtf8(download->GetReq().Path().c_str()));
+    const long long held = file.isFile() ? file.size() : 0;
+    if (total <= 0)
+        total = download->GetReq().ExpectedSize();
+    if (total <= 0)
+        total = held;
+    emit sigDownloadProgress(static_cast<qint32>(held / 1048576), static_cast<qint32>(total / 1048576));
     emit sigDownloadStop();
 }
 
-void OrbBackend::OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>&, long long offset, long long total)
+void OrbBackend::OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>& download, long long offset,
+                                        long long total)
 {
     ORB_BACKEND_LOG_PROGRESS(offset, total);
+    if (download == m_gameDownload)
+        m_gameTotal = total;
     if (total == 0) {
         ORB_BACKEND_LOG_ZERO_TOTAL();
         return;

@@ -11,8 +11,8 @@ class OrbNetDownload;
 
 // Downloads the game-settings file, the launcher package and the game package
 // through the network library and reports them as Qt signals. The completion and
-// progress functions run on the library's worker thread and touch nothing of the
-// service but its signals; the held game download is touched on the GUI thread only.
+// progress functions are delivered on the GUI thread (OrbNetDownloadWatcher), which is
+// the only thread that touches the held game download.
 class OrbBackend : public QObject, public IOrbNetwork {
     Q_OBJECT
     Q_INTERFACES(IOrbNetwork)
@@ -25,12 +25,12 @@ public:
     std::string GetName() override;
 
     bool RequestAsnycGameSettingUrl(const QString& url, const QString& path) override;
-    bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
     bool RequestAsnycDownLoadUrl(const QString& url, const QString& path) override;
     bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path) override;
     void StopDownLoad() override;
     bool RequestAsnycDownLoadUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
     bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
+    bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
 
 signals:
     void sigDownloadProgress(qint32 offset, qint32 total);
@@ -56,5 +56,8 @@ private:
     void OnGameDownloadProgress(const std::shared_ptr<OrbNetDownload>& download, long long offset, long long total);
 
     std::unique_ptr<OrbNetwork> m_network;
+    // Held from the request until the download has ended, however it ends (or StopDownLoad):
+    // the next request then resumes the partial file or starts again.
     std::shared_ptr<OrbNetDownload> m_gameDownload;
+    long long m_gameTotal = -1;  // last total in bytes the held download reported
 };
