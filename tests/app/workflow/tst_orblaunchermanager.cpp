@@ -1177,8 +1177,12 @@ private slots:
                                                                            : "packages/broken.zip";
             setLocal("launcher", "LauncherPackageUrl", nginx(package));
         }
-        if (outcome == "check_game_update")
-            setFlag("IsInstallGmae", true);
+        // An installed game for the outcomes after which the player should still play.
+        if (outcome == "check_game_update" || outcome == "check_offline" || outcome == "check_not_started" ||
+            outcome == "play_not_found") {
+            for (const char* f : {"IsDownloadStart", "IsDownloadFinish", "IsInstallGmae"})
+                setFlag(f, true);
+        }
         const QVariantMap start = flags();
         m_trace = QJsonArray();
 
