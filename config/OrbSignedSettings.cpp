@@ -63,7 +63,10 @@ bool parseSerial(const std::string& text, std::int64_t& out)
 
 } // namespace
 
-std::string OrbSignedSettings::Value(const std::string& ini, const std::string& section, const std::string& key)
+namespace {
+
+// The value of section/key in the text; false when the key is not there.
+bool findValue(const std::string& ini, const std::string& section, const std::string& key, QByteArray* value)
 {
     QByteArray current;
     const QByteArray wantSection = QByteArray::fromStdString(section);
@@ -75,28 +78,26 @@ std::string OrbSignedSettings::Value(const std::string& ini, const std::string& 
             continue;
         }
         QByteArray k, v;
-        if (current == wantSection && keyOf(line, k, v) && k == wantKey)
-            return v.toStdString();
+        if (current == wantSection && keyOf(line, k, v) && k == wantKey) {
+            *value = v;
+            return true;
+        }
     }
-    return {};
+    return false;
+}
+
+} // namespace
+
+std::string OrbSignedSettings::Value(const std::string& ini, const std::string& section, const std::string& key)
+{
+    QByteArray value;
+    return findValue(ini, section, key, &value) ? value.toStdString() : std::string();
 }
 
 bool OrbSignedSettings::HasKey(const std::string& ini, const std::string& section, const std::string& key)
 {
-    QByteArray current;
-    const QByteArray wantSection = QByteArray::fromStdString(section);
-    const QByteArray wantKey = QByteArray::fromStdString(key);
-    for (const QByteArray& line : splitLines(ini)) {
-        const QByteArray s = sectionOf(line);
-        if (!s.isEmpty()) {
-            current = s;
-            continue;
-        }
-        QByteArray k, v;
-        if (current == wantSection && keyOf(line, k, v) && k == wantKey)
-            return true;
-    }
-    return false;
+    QByteArray value;
+    return findValue(ini, section, key, &value);
 }
 
 std::string OrbSignedSettings::WithValue(const std::string& ini, const std::string& section, const std::string& key,

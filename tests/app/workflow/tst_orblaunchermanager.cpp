@@ -1130,6 +1130,34 @@ private slots:
         QFile::remove(m_pub.filePath("cfg/game_settings.ini.sig"));
     }
 
+    // A package changed on disk after its download is never unpacked: it is checked
+    // against what the settings declare, removed, and downloaded again.
+    void packageTamperedBeforeInstall()
+    {
+        setLocal("Basic", "GamePackageSha256", QCryptographicHash::hash(m_gameZip, QCryptographicHash::Sha256).toHex());
+        setLocal("Basic", "GamePackageSize", QString::number(m_gameZip.size()));
+        QSignalSpy done(m_view, &OrbViewLauncher::sigDownloadFinish);
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        QDir().mkpath(m_disk.filePath("Games/Orbdownload"));
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+        const QString package = m_disk.filePath("Games/Orbdownload/game.zip");
+        QByteArray bytes = readAll(package);
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x20);
+        writeFile(package, bytes);
+
+        QSignalSpy failed(m_view, &OrbViewLauncher::sigInstallFailed);
+        QSignalSpy installed(m_view, &OrbViewLauncher::sigExtractGameFinished);
+        m_view->StartInstall();
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+        QTest::qWait(100);
+        QCOMPARE(installed.size(), 0);
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(!flag("IsDownloadFinish"));
+        QVERIFY(!flag("IsInstallGmae"));
+        QVERIFY(!QFileInfo::exists(gameFolder() + "/data/levels.txt"));
+    }
+
     // The view's signals for each outcome, from the request to the end of the
     // task: exactly one end per task, never a failure and a success for one event.
     // They are the scene tests' fixtures (ORB_RECORD_FIXTURES=1 writes them anew).

@@ -2,6 +2,7 @@
 
 #include "model/IOrbModel.h"
 #include "model/OrbModel.h"
+#include "workflow/OrbWorkflowRules.h"
 
 #include <string>
 
@@ -49,6 +50,14 @@ QString Setting(IOrbModel* model, const char* section, const char* key)
 void SetSetting(IOrbModel* model, const char* section, const char* key, const QString& value)
 {
     model->SetString(OrbConfig::GameSettingConfig, section, key, value.toUtf8().constData());
+}
+
+OrbPackageCheck DeclaredPackage(IOrbModel* model, const char* section, const char* prefix)
+{
+    OrbPackageCheck check;
+    check.sha256 = Setting(model, section, (std::string(prefix) + "Sha256").c_str()).trimmed();
+    check.size = OrbWorkflowRules::DeclaredSize(Setting(model, section, (std::string(prefix) + "Size").c_str()));
+    return check;
 }
 
 QString ServerCopyPath(IOrbModel* model)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/download/IOrbNetwork.h"
+
 #include <QString>
 
 class IOrbModel;
@@ -45,6 +47,10 @@ void SetUserString(IOrbModel* model, const char* section, const char* key, const
 // A key of the local game-settings file.
 QString Setting(IOrbModel* model, const char* section, const char* key);
 void SetSetting(IOrbModel* model, const char* section, const char* key, const QString& value);
+
+// What the local settings declare for a package: `section`'s <prefix>Sha256 and
+// <prefix>Size ("Basic", "GamePackage"; "launcher", "LauncherPackage").
+OrbPackageCheck DeclaredPackage(IOrbModel* model, const char* section, const char* prefix);
 
 // The server's copy of the settings: Storage + "/" + GameSettingsPackage.
 QString ServerCopyPath(IOrbModel* model);

@@ -20,18 +20,6 @@
 using namespace OrbWorkflowRules;
 using namespace OrbWorkflowModel;
 
-namespace {
-
-OrbPackageCheck declaredGamePackage(IOrbModel* model)
-{
-    OrbPackageCheck check;
-    check.sha256 = Setting(model, "Basic", "GamePackageSha256").trimmed();
-    check.size = DeclaredSize(Setting(model, "Basic", "GamePackageSize"));
-    return check;
-}
-
-} // namespace
-
 OrbGameInstall::OrbGameInstall(QObject* parent) : QObject(parent)
 {
     connect(&m_check, &QFutureWatcher<QString>::finished, this, &OrbGameInstall::onPackageChecked);
@@ -80,7 +68,7 @@ void OrbGameInstall::setDownloadStatus(bool status)
     }
     // With a declared size or hash the service reports the download finished only
     // once the file matches them, and cuts it off at the declared size.
-    const OrbPackageCheck check = declaredGamePackage(model);
+    const OrbPackageCheck check = DeclaredPackage(model, "Basic", "GamePackage");
     if (OrbPublisherKey::Signed() && (check.sha256.isEmpty() || check.size < 0)) {
         // Signed settings bind every package by its hash and size; one without is not taken.
         ORB_LOG(OrbLogError, "The signed settings declare no SHA-256 and size for the game package; not downloaded");
@@ -122,7 +110,7 @@ void OrbGameInstall::startInstall()
     m_folder = GameFolder(AppString(model, OrbKey::InstallDirectory), Setting(model, "Basic", "GameName"));
     // A package downloaded days ago is checked again before anything of it is
     // written: off the GUI thread, since a game package is large.
-    const OrbPackageCheck declared = declaredGamePackage(model);
+    const OrbPackageCheck declared = DeclaredPackage(model, "Basic", "GamePackage");
     m_stage = Stage::Checking;
     const QString package = m_package;
     m_check.setFuture(QtConcurrent::run([package, declared] {

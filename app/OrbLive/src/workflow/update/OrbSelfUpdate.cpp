@@ -21,18 +21,6 @@
 using namespace OrbWorkflowRules;
 using namespace OrbWorkflowModel;
 
-namespace {
-
-OrbPackageCheck declaredLauncherPackage(IOrbModel* model)
-{
-    OrbPackageCheck check;
-    check.sha256 = Setting(model, "launcher", "LauncherPackageSha256").trimmed();
-    check.size = DeclaredSize(Setting(model, "launcher", "LauncherPackageSize"));
-    return check;
-}
-
-} // namespace
-
 OrbSelfUpdate::OrbSelfUpdate(QObject* parent) : QObject(parent) {}
 
 QString OrbSelfUpdate::packagePath(IOrbModel* model) const
@@ -59,7 +47,7 @@ void OrbSelfUpdate::start()
         fail(QStringLiteral("the launcher package address names no file: %1").arg(url), false);
         return;
     }
-    const OrbPackageCheck check = declaredLauncherPackage(model);
+    const OrbPackageCheck check = DeclaredPackage(model, "launcher", "LauncherPackage");
     if (OrbPublisherKey::Signed() && (check.sha256.isEmpty() || check.size < 0)) {
         emit started(false);
         fail(QStringLiteral("the signed settings declare no SHA-256 and size for the launcher package"), false);
@@ -171,7 +159,7 @@ void OrbSelfUpdate::install()
     }
     // The package may have changed on disk since it was downloaded.
     const QString package = packagePath(model);
-    const OrbPackageCheck declared = declaredLauncherPackage(model);
+    const OrbPackageCheck declared = DeclaredPackage(model, "launcher", "LauncherPackage");
     QString mismatch;
     if (!OrbPackageFile::Matches(package, declared.sha256, declared.size, &mismatch)) {
         QFile::remove(package);
