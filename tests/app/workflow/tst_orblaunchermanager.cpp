@@ -481,7 +481,6 @@ private slots:
         QCOMPARE(local("launcher", "Version"), QStringLiteral("1.0.2"));
         QCOMPARE(local("Basic", "Version"), QStringLiteral("2.0"));
         QVERIFY(flag("IsInstallGmae"));
-        QCOMPARE(OrbTestLog::Lines("Update check failed").size(), 1);
         QCOMPARE(OrbTestLog::Lines("GameSetting Download Finish").size(), 0);
     }
 
@@ -751,7 +750,6 @@ private slots:
         QCOMPARE(flag("IsDownloadFinish"), accepted);
         if (!accepted) {
             QVERIFY(!readAll(package).startsWith("PK") || QFileInfo(package).size() < m_gameZip.size());
-            QCOMPARE(OrbTestLog::Lines("Package verification failed").size(), 1);
             // Downloading again is accepted at once (the refused download is let go).
             QSignalSpy again(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
             m_view->SetDownloadStatus(true);
@@ -844,7 +842,6 @@ private slots:
         if (variant == "other game")
             QCOMPARE(local("Basic", "GameName"), kGame);
         if (!accepted) {
-            QCOMPARE(OrbTestLog::Lines("Update check failed, going on with the local settings").size(), 1);
             QVERIFY(!QFileInfo::exists(appDir() + "/storage/game_settings.ini"));
         }
 
@@ -889,7 +886,6 @@ private slots:
         m_view->LauncherUpdateStart();
         QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
         QCOMPARE(refused.size(), 0);  // the game download's notice; this one is a failed launcher update
-        QCOMPARE(OrbTestLog::Lines("launcher package refused").size(), 1);
         QCOMPARE(unpacked.size(), 0);
         QVERIFY(!QFileInfo::exists(appDir() + "/storage/launcher.zip"));
         m_view->LauncherInstall();
