@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORB_BUILD_DIR:-$root/build}
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+. "$root/scripts/orb-env.sh"
+orb_clear_proxies
 export ORB_BUILD_DIR=$build
 exec python3 "$root/scripts/screenshots.py" "$@"

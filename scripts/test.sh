@@ -4,10 +4,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 # Warnings are errors here: they stay at zero.
-bash "$root/scripts/build.sh" -DORB_WERROR=ON
+ORB_PRESET=werror bash "$root/scripts/build.sh"
 cd "$root/build"
-# Tests must never see a proxy from the environment they run in.
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+. "$root/scripts/orb-env.sh"
+orb_clear_proxies
 export QT_QPA_PLATFORM=offscreen
 ctest --output-on-failure -j 2 --timeout 900
 # The network engine's tests once more under AddressSanitizer with leak checks (own build folder).

@@ -14,7 +14,8 @@ bin="$build/bench/bin/bench_network"
 # Measure while holding the shared build lock, so no build on the machine runs meanwhile.
 exec 9>/tmp/orb-build.lock
 flock 9
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+. "$root/scripts/orb-env.sh"
+orb_clear_proxies
 export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orbnetbench.XXXXXX")

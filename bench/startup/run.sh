@@ -6,7 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORB_BUILD_DIR:-$root/build}
 flock /tmp/orb-build.lock cmake --build "$build" --target OrbLive OrbUpdate orb_demo_publisher bench_bare_window bench_bare_window_floor >/dev/null
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+. "$root/scripts/orb-env.sh"
+orb_clear_proxies
 export ORB_BUILD_DIR=$build
 # Measured under the shared lock too: nothing else of the project builds or runs meanwhile.
 exec flock /tmp/orb-build.lock python3 "$root/bench/startup/startup.py" "$@"
