@@ -1,4 +1,4 @@
-#include "OrbApplication.h"
+#include "OrbCompositionRoot.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "OrbApplication.h"
+#include "OrbCompositionRoot.h"
 
 #include "core/ComponentRegister.h"
 #include "core/ComponentRegistry.h"
