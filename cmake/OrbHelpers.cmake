@@ -42,3 +42,23 @@ function(orb_add_test name)
     LABELS "${T_LABELS}"
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORB_RUNDIR=${ORB_RUNDIR};ORB_SOURCE_DIR=${CMAKE_SOURCE_DIR};QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox --disable-background-networking;QTWEBENGINE_DISABLE_SANDBOX=1;${T_ENV}")
 endfunction()
+
+# Every target the project builds takes the project defaults (warnings at zero);
+# called once at the end of the top-level list file, so a new target cannot
+# quietly go without them.
+function(orb_check_defaults dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t IN LISTS targets)
+    get_target_property(type ${t} TYPE)
+    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
+      get_target_property(libs ${t} LINK_LIBRARIES)
+      if(NOT libs MATCHES "(^|;)(Orb::Defaults|OrbDefaults)(;|$)")
+        message(FATAL_ERROR "target ${t} (${dir}) does not link Orb::Defaults")
+      endif()
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    orb_check_defaults(${sub})
+  endforeach()
+endfunction()
