@@ -1,6 +1,8 @@
 #include "OrbUpdater.h"
 
+#include "OrbLinks.h"
 #include "OrbPackageManifest.h"
+#include "OrbUserFolders.h"
 #include "platform/OrbUpdatePlatform.h"
 
 #include <QCoreApplication>
@@ -23,7 +25,7 @@ const char kLogPrefix[] = "OrbUpdate-";
 
 bool isLink(const QFileInfo& info)
 {
-    return OrbUpdater::IsLink(info.filePath());
+    return OrbLinks::isLink(info.filePath());
 }
 
 } // namespace
@@ -36,14 +38,7 @@ OrbUpdater::OrbUpdater(Options options) : m_options(std::move(options))
 
 QString OrbUpdater::DefaultLogDir()
 {
-#ifdef Q_OS_WIN
-    const QString base = qEnvironmentVariable("APPDATA");
-#else
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-#endif
-    return base + QStringLiteral("/OrbLauncher/log");
+    return OrbUserFolders::absolute(OrbUserFolders::kLog);
 }
 
 QStringList OrbUpdater::PreservedFiles()
@@ -52,23 +47,6 @@ QStringList OrbUpdater::PreservedFiles()
     // the launcher, and the package's copy must not take them back (an older
     // version there would offer the same update again).
     return {QStringLiteral("config/game_settings.ini")};
-}
-
-bool OrbUpdater::IsLink(const QString& path)
-{
-    return OrbUpdatePlatform::IsLinkOrJunction(path);
-}
-
-bool OrbUpdater::PassesThroughLink(const QString& base, const QString& rel)
-{
-    const QStringList parts = rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString current = base;
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-        current += QLatin1Char('/') + parts[i];
-        if (IsLink(current))
-            return true;
-    }
-    return false;
 }
 
 void OrbUpdater::openLog()
@@ -136,7 +114,7 @@ bool OrbUpdater::validate()
 bool OrbUpdater::checkWorkPaths()
 {
     for (const QString& work : {m_stage, m_stash, m_journal}) {
-        if (IsLink(work)) {
+        if (OrbLinks::isLink(work)) {
             note(QStringLiteral("error: %1 is a link; the update is refused").arg(work));
             return false;
         }
@@ -308,7 +286,7 @@ bool OrbUpdater::commit(const QStringList& files)
         if (!ensureFolder(rel, &createdFolders))
             return fail();
         const QFileInfo old(dest);
-        const bool oldIsLink = IsLink(dest);
+        const bool oldIsLink = OrbLinks::isLink(dest);
         const bool hadOld = old.exists() || oldIsLink;
         if (hadOld && old.isDir() && !oldIsLink) {
             note(QStringLiteral("error: a folder is in the way of %1").arg(rel));
@@ -317,7 +295,7 @@ bool OrbUpdater::commit(const QStringList& files)
         // Recorded before the move, so a killed run is rolled back by the next one.
         journal.write((hadOld ? "1 " : "0 ") + rel.toUtf8() + '\n');
         if (hadOld) {
-            if (PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel)) {
+            if (OrbLinks::passesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel)) {
                 note(QStringLiteral("error: the place to keep the old %1 passes through a link").arg(rel));
                 return fail();
             }
@@ -351,7 +329,7 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
         const QString dest = path(m_program, it->rel);
         const QString aside = path(m_stash, it->rel);
         // Only a file that really was moved aside may take the place back.
-        if (it->hadOld && !QFileInfo::exists(aside) && !IsLink(aside))
+        if (it->hadOld && !QFileInfo::exists(aside) && !OrbLinks::isLink(aside))
             continue;
         QFile::remove(dest);
         if (it->hadOld && !QFile::rename(aside, dest))
@@ -367,8 +345,8 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
 
 bool OrbUpdater::throughLink(const QString& rel) const
 {
-    return PassesThroughLink(m_program, rel) ||
-           PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel);
+    return OrbLinks::passesThroughLink(m_program, rel) ||
+           OrbLinks::passesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel);
 }
 
 void OrbUpdater::recoverInterruptedRun()
@@ -397,10 +375,10 @@ void OrbUpdater::removeWorkFolders()
 {
     // Checked again here: emptying a linked folder would empty its target.
     for (const QString& folder : {m_stage, m_stash}) {
-        if (!IsLink(folder))
+        if (!OrbLinks::isLink(folder))
             QDir(folder).removeRecursively();
     }
-    if (!IsLink(m_journal))
+    if (!OrbLinks::isLink(m_journal))
         QFile::remove(m_journal);
 }
 
