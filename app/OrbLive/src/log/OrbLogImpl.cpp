@@ -1,4 +1,5 @@
 #include "OrbLogImpl.h"
+#include "OrbUserFolders.h"
 
 #include "core/ComponentRegistry.h"
 #include "platform/OrbPlatform.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-const char* const kLogRelativeDir = "OrbLauncher/log";
+const char* const kLogRelativeDir = OrbUserFolders::kLog;
 constexpr int kPathBufferSize = 512;
 constexpr int kMessageBufferSize = 4096;
 constexpr int kRepeatSumTolerance = 765;

@@ -1,4 +1,5 @@
 #include "OrbModel.h"
+#include "OrbUserFolders.h"
 
 #include "core/ComponentRegistry.h"
 
@@ -54,7 +55,7 @@ void OrbModel::Init()
     if (m_config)
         return;
     m_config = std::make_unique<OrbConfig>();
-    m_config->SetConfigDir("OrbLauncher/config");
+    m_config->SetConfigDir(OrbUserFolders::kConfig);
     m_config->SetSDKConfigFile("OrbLauncher.ini");
     m_config->SetUserConfigFile("User.ini");
     m_config->Init();
