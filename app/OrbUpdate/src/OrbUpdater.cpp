@@ -23,11 +23,6 @@ namespace {
 constexpr int kKeptLogs = 10;
 const char kLogPrefix[] = "OrbUpdate-";
 
-bool isLink(const QFileInfo& info)
-{
-    return OrbLinks::isLink(info.filePath());
-}
-
 } // namespace
 
 OrbUpdater::OrbUpdater(Options options) : m_options(std::move(options))
@@ -84,7 +79,7 @@ bool OrbUpdater::validate()
     }
     const QFileInfo source(m_options.sourceDir);
     const QFileInfo program(m_options.programDir);
-    if (!source.isDir() || isLink(source)) {
+    if (!source.isDir() || OrbLinks::isLink(source.filePath())) {
         note(QStringLiteral("error: the package folder %1 is not a folder").arg(m_options.sourceDir));
         return false;
     }
@@ -99,7 +94,7 @@ bool OrbUpdater::validate()
         return false;
     }
     const QFileInfo newProgram(path(m_source, name));
-    if (!newProgram.isFile() || isLink(newProgram)) {
+    if (!newProgram.isFile() || OrbLinks::isLink(newProgram.filePath())) {
         note(QStringLiteral("error: the package holds no program file %1").arg(name));
         return false;
     }
@@ -149,7 +144,7 @@ bool OrbUpdater::collect(QStringList* files)
         const QString entry = it.next();
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(m_source).relativeFilePath(entry);
-        if (isLink(info)) {
+        if (OrbLinks::isLink(info.filePath())) {
             // A link could point anywhere; its target is never copied or followed.
             note(QStringLiteral("skipped link %1").arg(rel));
             continue;
@@ -198,7 +193,8 @@ bool OrbUpdater::checkSeal()
         it.next();
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(m_source).relativeFilePath(info.filePath());
-        if (!isLink(info) && info.isFile() && rel != QLatin1String(OrbPackageManifest::kFileName))
+        if (!OrbLinks::isLink(info.filePath()) && info.isFile() &&
+            rel != QLatin1String(OrbPackageManifest::kFileName))
             present.insert(rel);
     }
     for (const QString& rel : present) {
@@ -248,7 +244,7 @@ bool OrbUpdater::ensureFolder(const QString& rel, QStringList* created)
     for (int i = 0; i + 1 < parts.size(); ++i) {
         current += QLatin1Char('/') + parts[i];
         const QFileInfo info(current);
-        if (isLink(info)) {
+        if (OrbLinks::isLink(info.filePath())) {
             note(QStringLiteral("error: %1 is a link; nothing is written through it").arg(current));
             return false;
         }
