@@ -1,8 +1,9 @@
 #include "OrbLogImpl.h"
-#include "OrbUserFolders.h"
 
 #include "core/ComponentRegistry.h"
 #include "platform/OrbPlatform.h"
+
+#include "OrbUserFolders.h"
 
 #include <util/base.h>
 #include <util/bmem.h>

@@ -1,7 +1,8 @@
 #include "OrbModel.h"
-#include "OrbUserFolders.h"
 
 #include "core/ComponentRegistry.h"
+
+#include "OrbUserFolders.h"
 
 #include <util/bmem.h>
 #include <util/platform.h>

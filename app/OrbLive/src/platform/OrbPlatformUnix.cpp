@@ -1,4 +1,5 @@
 #include "OrbPlatform.h"
+
 #include "OrbUserFolders.h"
 
 #include <util/platform.h>

@@ -1,7 +1,8 @@
 #include "OrbInstallManifest.h"
-#include "OrbUserFolders.h"
 
 #include "services/installer/OrbInstaller.h"
+
+#include "OrbUserFolders.h"
 
 #include <quazip/quazip.h>
 #include <util/bmem.h>
