@@ -1,6 +1,8 @@
 #include "OrbUpdater.h"
 
+#include "OrbLinks.h"
 #include "OrbPackageManifest.h"
+#include "OrbUserFolders.h"
 #include "platform/OrbUpdatePlatform.h"
 
 #include <QCoreApplication>
@@ -21,11 +23,6 @@ namespace {
 constexpr int kKeptLogs = 10;
 const char kLogPrefix[] = "OrbUpdate-";
 
-bool isLink(const QFileInfo& info)
-{
-    return OrbUpdater::IsLink(info.filePath());
-}
-
 } // namespace
 
 OrbUpdater::OrbUpdater(Options options) : m_options(std::move(options))
@@ -36,14 +33,7 @@ OrbUpdater::OrbUpdater(Options options) : m_options(std::move(options))
 
 QString OrbUpdater::DefaultLogDir()
 {
-#ifdef Q_OS_WIN
-    const QString base = qEnvironmentVariable("APPDATA");
-#else
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-#endif
-    return base + QStringLiteral("/OrbLauncher/log");
+    return OrbUserFolders::absolute(OrbUserFolders::kLog);
 }
 
 QStringList OrbUpdater::PreservedFiles()
@@ -52,23 +42,6 @@ QStringList OrbUpdater::PreservedFiles()
     // the launcher, and the package's copy must not take them back (an older
     // version there would offer the same update again).
     return {QStringLiteral("config/game_settings.ini")};
-}
-
-bool OrbUpdater::IsLink(const QString& path)
-{
-    return OrbUpdatePlatform::IsLinkOrJunction(path);
-}
-
-bool OrbUpdater::PassesThroughLink(const QString& base, const QString& rel)
-{
-    const QStringList parts = rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString current = base;
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-        current += QLatin1Char('/') + parts[i];
-        if (IsLink(current))
-            return true;
-    }
-    return false;
 }
 
 void OrbUpdater::openLog()
@@ -106,7 +79,7 @@ bool OrbUpdater::validate()
     }
     const QFileInfo source(m_options.sourceDir);
     const QFileInfo program(m_options.programDir);
-    if (!source.isDir() || isLink(source)) {
+    if (!source.isDir() || OrbLinks::isLink(source.filePath())) {
         note(QStringLiteral("error: the package folder %1 is not a folder").arg(m_options.sourceDir));
         return false;
     }
@@ -121,7 +94,7 @@ bool OrbUpdater::validate()
         return false;
     }
     const QFileInfo newProgram(path(m_source, name));
-    if (!newProgram.isFile() || isLink(newProgram)) {
+    if (!newProgram.isFile() || OrbLinks::isLink(newProgram.filePath())) {
         note(QStringLiteral("error: the package holds no program file %1").arg(name));
         return false;
     }
@@ -136,7 +109,7 @@ bool OrbUpdater::validate()
 bool OrbUpdater::checkWorkPaths()
 {
     for (const QString& work : {m_stage, m_stash, m_journal}) {
-        if (IsLink(work)) {
+        if (OrbLinks::isLink(work)) {
             note(QStringLiteral("error: %1 is a link; the update is refused").arg(work));
             return false;
         }
@@ -171,7 +144,7 @@ bool OrbUpdater::collect(QStringList* files)
         const QString entry = it.next();
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(m_source).relativeFilePath(entry);
-        if (isLink(info)) {
+        if (OrbLinks::isLink(info.filePath())) {
             // A link could point anywhere; its target is never copied or followed.
             note(QStringLiteral("skipped link %1").arg(rel));
             continue;
@@ -220,7 +193,8 @@ bool OrbUpdater::checkSeal()
         it.next();
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(m_source).relativeFilePath(info.filePath());
-        if (!isLink(info) && info.isFile() && rel != QLatin1String(OrbPackageManifest::kFileName))
+        if (!OrbLinks::isLink(info.filePath()) && info.isFile() &&
+            rel != QLatin1String(OrbPackageManifest::kFileName))
             present.insert(rel);
     }
     for (const QString& rel : present) {
@@ -270,7 +244,7 @@ bool OrbUpdater::ensureFolder(const QString& rel, QStringList* created)
     for (int i = 0; i + 1 < parts.size(); ++i) {
         current += QLatin1Char('/') + parts[i];
         const QFileInfo info(current);
-        if (isLink(info)) {
+        if (OrbLinks::isLink(info.filePath())) {
             note(QStringLiteral("error: %1 is a link; nothing is written through it").arg(current));
             return false;
         }
@@ -308,7 +282,7 @@ bool OrbUpdater::commit(const QStringList& files)
         if (!ensureFolder(rel, &createdFolders))
             return fail();
         const QFileInfo old(dest);
-        const bool oldIsLink = IsLink(dest);
+        const bool oldIsLink = OrbLinks::isLink(dest);
         const bool hadOld = old.exists() || oldIsLink;
         if (hadOld && old.isDir() && !oldIsLink) {
             note(QStringLiteral("error: a folder is in the way of %1").arg(rel));
@@ -317,7 +291,7 @@ bool OrbUpdater::commit(const QStringList& files)
         // Recorded before the move, so a killed run is rolled back by the next one.
         journal.write((hadOld ? "1 " : "0 ") + rel.toUtf8() + '\n');
         if (hadOld) {
-            if (PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel)) {
+            if (OrbLinks::passesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel)) {
                 note(QStringLiteral("error: the place to keep the old %1 passes through a link").arg(rel));
                 return fail();
             }
@@ -351,7 +325,7 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
         const QString dest = path(m_program, it->rel);
         const QString aside = path(m_stash, it->rel);
         // Only a file that really was moved aside may take the place back.
-        if (it->hadOld && !QFileInfo::exists(aside) && !IsLink(aside))
+        if (it->hadOld && !QFileInfo::exists(aside) && !OrbLinks::isLink(aside))
             continue;
         QFile::remove(dest);
         if (it->hadOld && !QFile::rename(aside, dest))
@@ -367,8 +341,8 @@ void OrbUpdater::rollBack(const QList<Placed>& placed, const QStringList& create
 
 bool OrbUpdater::throughLink(const QString& rel) const
 {
-    return PassesThroughLink(m_program, rel) ||
-           PassesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel);
+    return OrbLinks::passesThroughLink(m_program, rel) ||
+           OrbLinks::passesThroughLink(m_program, QLatin1String(kStashName) + QLatin1Char('/') + rel);
 }
 
 void OrbUpdater::recoverInterruptedRun()
@@ -397,10 +371,10 @@ void OrbUpdater::removeWorkFolders()
 {
     // Checked again here: emptying a linked folder would empty its target.
     for (const QString& folder : {m_stage, m_stash}) {
-        if (!IsLink(folder))
+        if (!OrbLinks::isLink(folder))
             QDir(folder).removeRecursively();
     }
-    if (!IsLink(m_journal))
+    if (!OrbLinks::isLink(m_journal))
         QFile::remove(m_journal);
 }
 

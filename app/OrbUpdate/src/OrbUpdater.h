@@ -55,12 +55,6 @@ public:
     // Settings the program folder keeps across updates (relative paths).
     static QStringList PreservedFiles();
 
-    // Whether `path` itself is a link or junction (never followed).
-    static bool IsLink(const QString& path);
-    // Whether a folder on the way from `base` to `rel` (the last part of `rel`
-    // excluded) is a link or junction: writing or removing there would land elsewhere.
-    static bool PassesThroughLink(const QString& base, const QString& rel);
-
     static constexpr const char* kStageName = ".orbupdate-stage";
     static constexpr const char* kStashName = ".orbupdate-old";
     static constexpr const char* kJournalName = ".orbupdate-journal";

@@ -3,6 +3,8 @@
 #include "core/ComponentRegistry.h"
 #include "platform/OrbPlatform.h"
 
+#include "OrbUserFolders.h"
+
 #include <util/base.h>
 #include <util/bmem.h>
 #include <util/lexer.h>
@@ -21,7 +23,7 @@
 
 namespace {
 
-const char* const kLogRelativeDir = "OrbLauncher/log";
+const char* const kLogRelativeDir = OrbUserFolders::kLog;
 constexpr int kPathBufferSize = 512;
 constexpr int kMessageBufferSize = 4096;
 constexpr int kRepeatSumTolerance = 765;

@@ -2,6 +2,8 @@
 
 #include "core/ComponentRegistry.h"
 
+#include "OrbUserFolders.h"
+
 #include <util/bmem.h>
 #include <util/platform.h>
 
@@ -54,7 +56,7 @@ void OrbModel::Init()
     if (m_config)
         return;
     m_config = std::make_unique<OrbConfig>();
-    m_config->SetConfigDir("OrbLauncher/config");
+    m_config->SetConfigDir(OrbUserFolders::kConfig);
     m_config->SetSDKConfigFile("OrbLauncher.ini");
     m_config->SetUserConfigFile("User.ini");
     m_config->Init();

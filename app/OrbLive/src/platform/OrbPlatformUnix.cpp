@@ -1,5 +1,7 @@
 #include "OrbPlatform.h"
 
+#include "OrbUserFolders.h"
+
 #include <util/platform.h>
 
 #include <QByteArray>
@@ -127,7 +129,7 @@ bool InstanceLock::TryAcquire()
     if (d->fd >= 0)
         return true;
     char folder[1024] = {};
-    if (os_get_config_path(folder, sizeof(folder) - 1, "OrbLauncher/run") <= 0)
+    if (os_get_config_path(folder, sizeof(folder) - 1, OrbUserFolders::kRun) <= 0)
         return false;
     if (!os_file_exists(folder) && os_mkdirs(folder) == MKDIR_ERROR)
         return false;

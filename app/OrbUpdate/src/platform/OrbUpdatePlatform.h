@@ -9,8 +9,4 @@ namespace OrbUpdatePlatform {
 // True while some process other than this one runs the program file at `path`.
 bool IsProgramRunning(const QString& path);
 
-// True when `path` itself is a symbolic link, or on Windows any reparse point
-// (junction, mount point, symbolic link) or shortcut file; never follows it.
-bool IsLinkOrJunction(const QString& path);
-
 } // namespace OrbUpdatePlatform

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace OrbUpdatePlatform {
@@ -26,12 +25,6 @@ bool IsProgramRunning(const QString& path)
             return true;
     }
     return false;
-}
-
-bool IsLinkOrJunction(const QString& path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 } // namespace OrbUpdatePlatform

@@ -4,6 +4,8 @@
 #include "core/ComponentRegistry.h"
 #include "core/OrbLog.h"
 
+#include "OrbLinks.h"
+
 #include <quazip/quazip.h>
 #include <quazip/quazipfileinfo.h>
 
@@ -51,11 +53,6 @@ QString resolvedPath(const QString& path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? QDir::cleanPath(QDir(path).absolutePath()) : canonical;
-}
-
-bool isLinkEntry(const QFileInfo& info)
-{
-    return info.isSymLink() || info.isJunction();
 }
 
 } // namespace
@@ -283,7 +280,7 @@ bool OrbInstaller::removeDirContents(const QString& path)
     const QFileInfoList entries = QDir(path).entryInfoList(everything, QDir::DirsFirst | QDir::Name);
     for (const QFileInfo& entry : entries) {
         const QString entryPath = entry.absoluteFilePath();
-        if (isLinkEntry(entry)) {
+        if (OrbLinks::isLink(entry.filePath())) {
             // The link goes, what it points at stays. A Windows folder link or
             // junction is removed like an empty folder, which never touches its target.
             const bool removed = QFile::remove(entryPath) || (entry.isDir() && QDir().rmdir(entryPath));

@@ -2,6 +2,8 @@
 
 #include "services/installer/OrbInstaller.h"
 
+#include "OrbUserFolders.h"
+
 #include <quazip/quazip.h>
 #include <util/bmem.h>
 #include <util/platform.h>
@@ -113,7 +115,7 @@ OrbInstallManifest OrbInstallManifest::FromWritten(const QString& rootIn, const 
 
 QString OrbInstallManifest::PathForGame(const QString& gameName)
 {
-    char* folder = os_get_config_path_ptr("OrbLauncher/install");
+    char* folder = os_get_config_path_ptr(OrbUserFolders::kInstall);
     const QString dir = QDir::cleanPath(QString::fromUtf8(folder ? folder : ""));
     bfree(folder);
     // The game name is a file name here; keep it to one safe segment.

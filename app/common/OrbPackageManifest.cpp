@@ -1,5 +1,7 @@
 #include "OrbPackageManifest.h"
 
+#include "OrbLinks.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -59,7 +61,7 @@ bool OrbPackageManifest::Write(const QString& dir, QString* error)
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
-        if (info.isSymLink() || info.isJunction() || !info.isFile())
+        if (OrbLinks::isLink(info.filePath()) || !info.isFile())
             continue;
         const QString rel = QDir(dir).relativeFilePath(info.filePath());
         if (rel == QLatin1String(kFileName))
@@ -90,8 +92,7 @@ bool OrbPackageManifest::Write(const QString& dir, QString* error)
 bool OrbPackageManifest::Read(const QString& dir, QMap<QString, QByteArray>* files, QString* error)
 {
     QFile file(QDir(dir).filePath(QLatin1String(kFileName)));
-    const QFileInfo info(file.fileName());
-    if (info.isSymLink() || !file.open(QIODevice::ReadOnly)) {
+    if (OrbLinks::isLink(file.fileName()) || !file.open(QIODevice::ReadOnly)) {
         fail(error, QStringLiteral("the package carries no seal"));
         return false;
     }
