@@ -1,5 +1,7 @@
 #include "OrbInstallManifest.h"
 
+#include "OrbLinks.h"
+
 #include "services/installer/OrbInstaller.h"
 
 #include "OrbUserFolders.h"
@@ -35,21 +37,6 @@ QString relativeBelow(const QString& root, const QString& name)
     if (folder)
         rel += QLatin1Char('/');
     return rel;
-}
-
-// True when some existing component between root and the entry (the entry
-// itself excluded) is a link: removing through it would reach outside.
-bool passesThroughLink(const QString& root, const QString& rel)
-{
-    const QStringList parts = rel.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString path = root;
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-        path += QLatin1Char('/') + parts[i];
-        const QFileInfo info(path);
-        if (info.isSymLink() || info.isJunction())
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -194,7 +181,7 @@ bool OrbInstallManifest::removeInstalled(QStringList* failures) const
     const QFileInfo rootInfo(root);
     if (!rootInfo.exists())
         return true;
-    if (rootInfo.isSymLink() || rootInfo.isJunction()) {
+    if (OrbLinks::isLink(rootInfo.absoluteFilePath())) {
         // The folder was replaced by a link since the installation; its target
         // is not ours.
         if (failures)
@@ -212,7 +199,7 @@ bool OrbInstallManifest::removeInstalled(QStringList* failures) const
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink())
             continue;
-        if (passesThroughLink(root, rel) || (info.isDir() && !info.isSymLink())) {
+        if (OrbLinks::passesThroughLink(root, rel) || (info.isDir() && !info.isSymLink())) {
             ok = false;
             if (failures)
                 failures->append(rel);
@@ -232,7 +219,7 @@ bool OrbInstallManifest::removeInstalled(QStringList* failures) const
     for (const QString& rel : folders) {
         const QString path = QDir::cleanPath(root + QLatin1Char('/') + rel);
         const QFileInfo info(path);
-        if (!info.exists() || info.isSymLink() || !info.isDir() || passesThroughLink(root, rel))
+        if (!info.exists() || info.isSymLink() || !info.isDir() || OrbLinks::passesThroughLink(root, rel))
             continue;
         // rmdir only succeeds on an empty folder: whatever the player added stays.
         QDir().rmdir(path);
