@@ -160,7 +160,8 @@ def first_start(s):
 
 
 def install_by_hand(s, folder):
-    """An earlier installation: the game unpacked into folder, the INI flags set."""
+    """An earlier installation: the game unpacked into folder, the INI flags and
+    the client the installation recorded set."""
     with zipfile.ZipFile(s.game_package()) as z:
         for info in z.infolist():
             target = z.extract(info, os.path.join(folder, "valdane"))
@@ -171,7 +172,7 @@ def install_by_hand(s, folder):
     os.makedirs(ini, exist_ok=True)
     with open(os.path.join(ini, "OrbLauncher.ini"), "w", encoding="utf-8") as f:
         f.write("[valdane]\nInstallDirectory=%s\nDownLoadPath=%s/Orbdownload\nIsDownloadStart=true\n"
-                "IsDownloadFinish=true\nIsInstallGmae=true\n" % (folder, folder))
+                "IsDownloadFinish=true\nIsInstallGmae=true\nGameExecutablePath=bin/valdane\n" % (folder, folder))
     os.makedirs(os.path.join(folder, "Orbdownload"), exist_ok=True)
 
 
@@ -230,11 +231,15 @@ def self_update(s):
     import hashlib
     check(sha256(program) != old_hash and sha256(program) == hashlib.sha256(shipped).hexdigest(),
           "the program file is the package's OrbLive")
-    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
-    check(s.app_state("Version") == "v1.0.3", "the version label's text names launcher 1.0.3")
 
-    # The updater started the new launcher; it checks again and offers nothing.
+    # The updater started the new launcher; it confirms the update (the version
+    # advances only once the new program runs), checks again and offers nothing.
     wait_for("the restarted launcher", s.launcher_pids, 30)
+    wait_for("config/game_settings.ini to say launcher 1.0.3",
+             lambda: s.local_settings()["launcher"]["Version"] == "1.0.3", 30)
+    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
+    wait_for("the version label's text", lambda: s.app_state("Version") == "v1.0.3", 10)
+    check(s.app_state("Version") == "v1.0.3", "the version label's text names launcher 1.0.3")
     wait_for("a second launcher log", lambda: len(s.launcher_logs()) >= 2, 30)
     s.wait_launcher_window()
     wait_for("the restarted check", lambda: "GameSetting Download Finish" in s.log_text(), 30)
