@@ -140,6 +140,7 @@ class Session:
         self.base = None
         self.launcher = None
         self.shots = 0
+        self.failed_later = []
 
     # ---- lifetime -------------------------------------------------------
 
@@ -547,6 +548,20 @@ class Session:
         env = dict(os.environ, DISPLAY=self.display)
         subprocess.run(["import", "-silent", "-window", "root", path], env=env, capture_output=True, timeout=30)
         return path
+
+    # ---- checks held back ------------------------------------------------------
+
+    def later(self, condition, message):
+        """A check whose failure is reported when the flow has run to its end."""
+        if condition:
+            log("ok: " + message)
+        else:
+            log("FAILED (reported at the end): " + message)
+            self.failed_later.append(message)
+
+    def check_later(self):
+        if self.failed_later:
+            raise E2EFailure("; ".join(self.failed_later))
 
     # ---- common steps -------------------------------------------------------
 
