@@ -568,7 +568,8 @@ def game_install_fails(s):
 
 def fresh_account(s):
     check(not os.path.exists(s.documents), "the account has no Documents folder")
-    s.start_publisher()
+    # Throttled so that the download panel is there long enough to be seen.
+    s.start_publisher(rate="60k")
     s.install_launcher()
     s.start_launcher()
     wait_check_with_hint(s)
@@ -583,12 +584,16 @@ def fresh_account(s):
     s.wait_colour("the chooser's confirm button to be active", CHOOSER_CONFIRM_PATCH, ACTIVE, 10)
     check(not os.path.exists(s.documents), "showing the chooser made no folder")
     s.click(CHOOSER_CONFIRM, "开始下载")
-    s.wait_colour("the download panel", DOWNLOAD_PANEL_PATCH, PANEL_DARK, 20, tolerance=12)
+    outcome = wait_for("the download panel, or the download refused",
+                       lambda: ("panel" if near(s.mean(DOWNLOAD_PANEL_PATCH), PANEL_DARK, 12) else None)
+                       or ("refused" if "onSigDownloadBtnClickedCallback result: false" in s.launcher_output()
+                           else None), 20)
     check(os.path.isdir(s.documents), "confirming made the documents folder")
-    check(truthy(s.app_state("IsDownloadStart")), "the download started")
     downloads = s.app_state("DownLoadPath") or ""
-    check(downloads.startswith(s.documents + "/") and os.path.isdir(downloads),
-          "the download goes below the documents folder (%s)" % downloads)
+    check(downloads.startswith(s.documents + "/"), "the download goes below the documents folder (%s)" % downloads)
+    check(os.path.isdir(downloads), "the download folder below it was made too (%s)" % downloads)
+    check(outcome == "panel", "the download started (not: refused)")
+    check(truthy(s.app_state("IsDownloadStart")), "IsDownloadStart is true")
     wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 60)
     check(sha256(os.path.join(downloads, s.app_state("DownLoadGamePackage"))) == sha256(s.game_package()),
           "the package arrived whole")

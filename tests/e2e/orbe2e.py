@@ -430,6 +430,14 @@ class Session:
     def log_count(self, text, index=-1):
         return self.log_text(index).count(text)
 
+    def launcher_output(self):
+        """What the launchers wrote to their standard output (the scene's console lines)."""
+        text = ""
+        for path in sorted(glob.glob(os.path.join(self.box, "launcher-*.out"))):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                text += f.read()
+        return text
+
     def dump_logs(self):
         for path in self.log_files()[-3:]:
             log("---- %s (tail)" % path)
