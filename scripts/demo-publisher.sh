@@ -4,6 +4,10 @@
 #   demo-publisher.sh stop RUN_DIR
 # ORB_DEMO_RATE (optional, nginx limit_rate syntax such as 200k) slows the
 # packages down, so that a download lasts long enough to be paused.
+# ORB_DEMO_PORT (optional) listens on that loopback port instead of a free one,
+# so a publisher that was stopped can come back where the launcher expects it.
+# ORB_DEMO_KEEP=1 serves what RUN_DIR/www already holds (edited packages and
+# settings included) instead of fresh copies from the build.
 # The server copy of the game settings is written with the chosen port and the
 # sizes and hashes of the packages that the build produced.
 set -euo pipefail
@@ -23,27 +27,44 @@ run=${3:?run folder}
 pub="$build/demo/publisher"
 [ -f "$pub/game.env" ] && [ -f "$pub/launcher.env" ] || { echo "demo publisher not built in $build" >&2; exit 1; }
 mkdir -p "$run/nginx" "$run/www"
-cp "$pub"/*.zip "$pub/index.html" "$run/www/"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+if [ -n "${ORB_DEMO_PORT:-}" ]; then
+  [[ "$ORB_DEMO_PORT" =~ ^[0-9]+$ ]] && [ "$ORB_DEMO_PORT" -gt 0 ] && [ "$ORB_DEMO_PORT" -lt 65536 ] \
+    || { echo "ORB_DEMO_PORT must be a port number" >&2; exit 1; }
+  port=$ORB_DEMO_PORT
+else
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+fi
 base="http://127.0.0.1:$port"
 
-# shellcheck disable=SC1091
-. "$pub/game.env"
-# shellcheck disable=SC1091
-. "$pub/launcher.env"
-sed -e "s#@BASE_URL@#$base#g" \
-    -e "s#@LAUNCHER_SERVER_VERSION@#$LAUNCHER_VERSION#" -e "s#@LAUNCHER_PACKAGE@#$LAUNCHER_PACKAGE#" \
-    -e "s#@LAUNCHER_SHA256@#$LAUNCHER_SHA256#" -e "s#@LAUNCHER_SIZE@#$LAUNCHER_SIZE#" \
-    -e "s#@GAME_PACKAGE@#$GAME_PACKAGE#" -e "s#@GAME_VERSION@#$GAME_VERSION#" \
-    -e "s#@GAME_SHA256@#$GAME_SHA256#" -e "s#@GAME_SIZE@#$GAME_SIZE#" \
-    -e "s#@GAME_SIZE_TEXT@#$(( (GAME_SIZE + 1048575) / 1048576 ))MB#" \
-    "$pub/game_settings.ini.in" > "$run/www/game_settings.ini"
-# Signed with the demo publisher's key (serial and expiry filled in), unless
-# ORB_DEMO_UNSIGNED=1 asks for a publisher without signatures.
-if [ "${ORB_DEMO_UNSIGNED:-0}" != 1 ]; then
-  "$build/tools/bin/orbsign" sign "$pub/keys/publisher.key" "$run/www/game_settings.ini" \
-    --serial "$(date +%s)" --days 30 >/dev/null
+keep=0
+if [ "${ORB_DEMO_KEEP:-0}" = 1 ]; then
+  [ -f "$run/www/game_settings.ini" ] || { echo "ORB_DEMO_KEEP=1: nothing served yet in $run/www" >&2; exit 1; }
+  grep -q "$base/" "$run/www/game_settings.ini" \
+    || { echo "ORB_DEMO_KEEP=1: $run/www/game_settings.ini names another address than $base" >&2; exit 1; }
+  keep=1
+else
+  cp "$pub"/*.zip "$pub/index.html" "$run/www/"
+fi
+
+if [ "$keep" = 0 ]; then
+  # shellcheck disable=SC1091
+  . "$pub/game.env"
+  # shellcheck disable=SC1091
+  . "$pub/launcher.env"
+  sed -e "s#@BASE_URL@#$base#g" \
+      -e "s#@LAUNCHER_SERVER_VERSION@#$LAUNCHER_VERSION#" -e "s#@LAUNCHER_PACKAGE@#$LAUNCHER_PACKAGE#" \
+      -e "s#@LAUNCHER_SHA256@#$LAUNCHER_SHA256#" -e "s#@LAUNCHER_SIZE@#$LAUNCHER_SIZE#" \
+      -e "s#@GAME_PACKAGE@#$GAME_PACKAGE#" -e "s#@GAME_VERSION@#$GAME_VERSION#" \
+      -e "s#@GAME_SHA256@#$GAME_SHA256#" -e "s#@GAME_SIZE@#$GAME_SIZE#" \
+      -e "s#@GAME_SIZE_TEXT@#$(( (GAME_SIZE + 1048575) / 1048576 ))MB#" \
+      "$pub/game_settings.ini.in" > "$run/www/game_settings.ini"
+  # Signed with the demo publisher's key (serial and expiry filled in), unless
+  # ORB_DEMO_UNSIGNED=1 asks for a publisher without signatures.
+  if [ "${ORB_DEMO_UNSIGNED:-0}" != 1 ]; then
+    "$build/tools/bin/orbsign" sign "$pub/keys/publisher.key" "$run/www/game_settings.ini" \
+      --serial "$(date +%s)" --days 30 >/dev/null
+  fi
 fi
 
 rate_rule=""
@@ -52,7 +73,17 @@ if [ -n "${ORB_DEMO_RATE:-}" ]; then
   rate_rule="location ~ \\.zip\$ { limit_rate $ORB_DEMO_RATE; }"
 fi
 
+# Started as root, nginx hands its workers to an unprivileged user that may not
+# be able to read the run folder (below /root, say): the workers then run as the
+# user who started it. Otherwise every folder up to the served files has to be
+# readable and searchable by the workers, which are then this user anyway.
+user_rule=""
+if [ "$(id -u)" -eq 0 ]; then
+  user_rule="user $(id -un) $(id -gn);"
+fi
+
 cat > "$run/nginx/nginx.conf" <<CONF
+$user_rule
 worker_processes 1;
 pid $run/nginx/nginx.pid;
 error_log $run/nginx/error.log;
@@ -74,10 +105,23 @@ http {
 }
 CONF
 mkdir -p "$run/nginx/tmp"
-/usr/sbin/nginx -c "$run/nginx/nginx.conf" -p "$run/nginx" -e "$run/nginx/error.log"
+# A folder the workers cannot read is named before nginx starts, not guessed afterwards.
+if [ "$(id -u)" -ne 0 ]; then
+  for f in "$run/www/game_settings.ini" "$run/www/index.html"; do
+    [ -r "$f" ] || { echo "the demo publisher cannot read $f" >&2; exit 1; }
+  done
+fi
+/usr/sbin/nginx -c "$run/nginx/nginx.conf" -p "$run/nginx" -e "$run/nginx/error.log" \
+  || { echo "nginx did not start on 127.0.0.1:$port (see $run/nginx/error.log)" >&2; exit 1; }
+status=""
 for _ in $(seq 50); do
-  curl -sf -o /dev/null "$base/game_settings.ini" && { echo "$base"; exit 0; }
+  status=$(curl -s -o /dev/null -w '%{http_code}' "$base/game_settings.ini" || true)
+  [ "$status" = 200 ] && { echo "$base"; exit 0; }
   sleep 0.1
 done
-echo "the demo publisher did not come up" >&2
+echo "the demo publisher did not come up at $base (last answer: ${status:-none})" >&2
+if [ -s "$run/nginx/error.log" ]; then
+  echo "nginx's error log says:" >&2
+  tail -n 5 "$run/nginx/error.log" >&2
+fi
 exit 1

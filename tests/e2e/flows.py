@@ -8,6 +8,15 @@
                 with version 1.0.3 and no further update is offered
   bad_package   the served hash does not match: nothing installed, the player is
                 told, the launcher stays usable
+  network_cut   the publisher goes away mid-download and comes back at the same
+                address: the panel offers resume, the resumed package is whole
+  second_start  a second start of the same copy ends at once, touching nothing
+  launcher_unpack_fails  the launcher package passes its checks but cannot be
+                unpacked: a tip, no restart offered, the launcher stays usable
+  game_install_fails     the game package passes its checks but cannot be
+                installed: a tip, install offered again, the package kept
+  fresh_account an account without a Documents folder: the chooser offers it,
+                confirming makes it and the download starts
 """
 
 import os
@@ -17,7 +26,8 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from orbe2e import (ACTIVE, BUSY, CHOOSER_CHANGE, CHOOSER_CONFIRM, CHOOSER_BLANK, CHOOSER_CONFIRM_PATCH, CHOOSER_PANEL_PATCH,
+from orbe2e import (ACTIVE, BUBBLE_PATCH, BUSY, CHOOSER_CHANGE, CHOOSER_FIELD_TEXT, DIALOG_CONFIRM,
+                    DIALOG_SINGLE_CAPTION_EDGE, DOWNLOAD_PAUSE_ICON, CHOOSER_CONFIRM, CHOOSER_BLANK, CHOOSER_CONFIRM_PATCH, CHOOSER_PANEL_PATCH,
                     CLOSE_ALL, DIALOG_CANCEL, DIALOG_CONFIRM_BTN, DIALOG_SINGLE, DOWNLOAD_PANEL_PATCH,
                     DOWNLOAD_PAUSE, MAIN_BUTTON, PANEL_DARK, SIDE_BUTTONS_REGION, WHITE, E2EFailure, Session,
                     check, log, near, sha256, truthy, wait_for)
@@ -160,7 +170,8 @@ def first_start(s):
 
 
 def install_by_hand(s, folder):
-    """An earlier installation: the game unpacked into folder, the INI flags set."""
+    """An earlier installation: the game unpacked into folder, the INI flags and
+    the client the installation recorded set."""
     with zipfile.ZipFile(s.game_package()) as z:
         for info in z.infolist():
             target = z.extract(info, os.path.join(folder, "valdane"))
@@ -171,7 +182,7 @@ def install_by_hand(s, folder):
     os.makedirs(ini, exist_ok=True)
     with open(os.path.join(ini, "OrbLauncher.ini"), "w", encoding="utf-8") as f:
         f.write("[valdane]\nInstallDirectory=%s\nDownLoadPath=%s/Orbdownload\nIsDownloadStart=true\n"
-                "IsDownloadFinish=true\nIsInstallGmae=true\n" % (folder, folder))
+                "IsDownloadFinish=true\nIsInstallGmae=true\nGameExecutablePath=bin/valdane\n" % (folder, folder))
     os.makedirs(os.path.join(folder, "Orbdownload"), exist_ok=True)
 
 
@@ -220,6 +231,9 @@ def self_update(s):
     s.click(DIALOG_CONFIRM_BTN, "更新启动器")
     s.wait_no_dialog("launcher update hint")
     s.wait_dialog("restart to finish the update", two_buttons=False, timeout=120)
+    s.x("xdotool", "mousemove", "0", "0")
+    time.sleep(0.5)
+    check(not short_caption(s), "the restart dialog's button has the long caption \"立即重启\"")
     s.click(DIALOG_SINGLE, "立即重启")
     s.wait_exit(first, 30)
     check(first.returncode == 0, "the old launcher quit for the updater")
@@ -230,11 +244,15 @@ def self_update(s):
     import hashlib
     check(sha256(program) != old_hash and sha256(program) == hashlib.sha256(shipped).hexdigest(),
           "the program file is the package's OrbLive")
-    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
-    check(s.app_state("Version") == "v1.0.3", "the version label's text names launcher 1.0.3")
 
-    # The updater started the new launcher; it checks again and offers nothing.
+    # The updater started the new launcher; it confirms the update (the version
+    # advances only once the new program runs), checks again and offers nothing.
     wait_for("the restarted launcher", s.launcher_pids, 30)
+    wait_for("config/game_settings.ini to say launcher 1.0.3",
+             lambda: s.local_settings()["launcher"]["Version"] == "1.0.3", 30)
+    check(s.local_settings()["launcher"]["Version"] == "1.0.3", "config/game_settings.ini says launcher 1.0.3")
+    wait_for("the version label's text", lambda: s.app_state("Version") == "v1.0.3", 10)
+    check(s.app_state("Version") == "v1.0.3", "the version label's text names launcher 1.0.3")
     wait_for("a second launcher log", lambda: len(s.launcher_logs()) >= 2, 30)
     s.wait_launcher_window()
     wait_for("the restarted check", lambda: "GameSetting Download Finish" in s.log_text(), 30)
@@ -293,7 +311,300 @@ def bad_package(s):
     check(not truthy(s.app_state("IsInstallGmae")), "still nothing installed")
 
 
-FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package}
+def network_cut(s):
+    s.start_publisher(rate="300k")
+    size = s.pad_game_package(3)
+    log("game package %d bytes, throttled" % size)
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    folder = os.path.join(s.games, "Cut")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    start_download(s, folder)
+    s.x("xdotool", "mousemove", "0", "0")
+    time.sleep(0.8)
+    pause_icon = s.grab(DOWNLOAD_PAUSE_ICON)
+
+    wait_for("some hundred KB of the package", lambda: package_part(s) > 300 * 1024, 30)
+    port = s.port
+    s.stop_publisher()
+    cut_at = time.monotonic()
+    log("publisher stopped after %d bytes" % package_part(s))
+    # The transfer fails: the panel stays and its button turns into resume.
+    # (The two icons differ only in their inner glyph: a small but steady change.)
+    changed = wait_for("the panel's resume button",
+                       lambda: (lambda d: d > 2 and d)(s.difference(s.grab(DOWNLOAD_PAUSE_ICON), pause_icon)), 40)
+    log("the panel's button changed (difference %.1f)" % changed)
+    check(near(s.mean(DOWNLOAD_PANEL_PATCH), PANEL_DARK, 12), "the download panel stays after the cut")
+    check(s.main_button() == "busy", "the main button stays busy while the download waits")
+    check(not truthy(s.app_state("IsDownloadFinish")), "the cut download does not count as downloaded")
+    held = package_part(s)
+    check(0 < held < size, "the part already downloaded is kept (%d of %d bytes)" % (held, size))
+    time.sleep(max(0.0, 10.0 - (time.monotonic() - cut_at)))
+    check(package_part(s) == held, "nothing arrives while the publisher is away")
+
+    s.start_publisher(rate="300k", port=port, keep=True)
+    check(s.port == port, "the publisher is back on port %d" % port)
+    requests_before = len(s.access_log())
+    starts = s.log_count("onSigSetDownloadStatus true")
+    s.click(DOWNLOAD_PAUSE, "resume")
+    wait_for("the resume request in the log", lambda: s.log_count("onSigSetDownloadStatus true") == starts + 1, 10)
+    wait_for("the package to grow again", lambda: package_part(s) > held, 30)
+    wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 120)
+    # nginx writes a request's line when the request ends.
+    resumed = wait_for("the resumed request in the access log",
+                       lambda: [line for line in s.access_log()[requests_before:] if ".zip" in line], 10)
+    check(all('" 206 ' in line for line in resumed),
+          "the resume asks only for the missing part (206): %s" % resumed)
+    package = os.path.join(s.app_state("DownLoadPath"), s.app_state("DownLoadGamePackage"))
+    check(os.path.isfile(package) and sha256(package) == sha256(s.game_package()),
+          "the resumed package is byte for byte the served one")
+    s.wait_not_colour("the download panel to close", DOWNLOAD_PANEL_PATCH, PANEL_DARK, 10)
+    time.sleep(3.0)  # the "下载完成" bubble goes
+    install_and_check(s, folder)
+    s.quit_through_confirmation()
+
+
+def kept_files(s):
+    """What a launcher keeps on disk: its settings copies, the player's INI files,
+    the installation record; name -> sha256."""
+    found = {}
+    roots = [os.path.join(s.app, "storage"), os.path.join(s.app, "config"),
+             os.path.join(s.config_home, "OrbLauncher")]
+    for root in roots:
+        for dirpath, dirnames, filenames in os.walk(root):
+            if os.path.basename(dirpath) == "log" and dirpath.startswith(os.path.join(s.config_home, "OrbLauncher")):
+                dirnames[:] = []
+                continue
+            for name in filenames:
+                path = os.path.join(dirpath, name)
+                found[os.path.relpath(path, s.box)] = sha256(path)
+    return found
+
+
+def file_id(path):
+    """Identity of a file: a save that renames a new copy over it changes it."""
+    info = os.stat(path)
+    return info.st_ino, info.st_mtime_ns
+
+
+def second_start(s):
+    s.start_publisher()
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    BACKDROP[0] = s.grab(SIDE_BUTTONS_REGION)
+    folder = os.path.join(s.games, "Second")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    # The small package comes at once: its panel may be gone before it is seen.
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 60)
+    time.sleep(3.0)
+    install_and_check(s, folder)
+    time.sleep(1.0)
+
+    before = kept_files(s)
+    for needed in ("launcher/storage/game_settings.ini", "launcher/storage/game_settings.ini.sig",
+                   "home/.config/OrbLauncher/config/OrbLauncher.ini"):
+        check(needed in before, "the first launcher keeps %s" % needed)
+    check(any(k.startswith("home/.config/OrbLauncher/install/") for k in before), "an installation record exists")
+    inodes = {k: file_id(os.path.join(s.box, k)) for k in before}
+    windows = set(s.all_windows())
+    requests = len(s.access_log())
+    logs = len(s.launcher_logs())
+
+    second = s.spawn_launcher()
+    log("second launcher started (pid %d)" % second.pid)
+    code = s.wait_exit(second, 30)
+    check(code == 0, "the second start ends with 0 (it ended with %d)" % code)
+    time.sleep(1.0)
+    check(set(s.all_windows()) <= windows, "the second start showed no window")
+    after = kept_files(s)
+    changed = sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
+    replaced = sorted(k for k in set(before) & set(after) if inodes[k] != file_id(os.path.join(s.box, k)))
+    # Checked once the first launcher has shown it still works, so that the rest is seen too.
+    s.later(not changed and not replaced, "the first launcher's files are byte for byte unchanged and not rewritten "
+            "(changed: %s; rewritten: %s)" % (changed, replaced))
+    check(len(s.access_log()) == requests, "the second start asked the publisher nothing")
+    check(s.launcher.poll() is None, "the first launcher still runs")
+    check(len(s.launcher_logs()) > logs and "another launcher for this game is running" in s.log_text(),
+          "the second start says why it leaves")
+    check("OnGameSettingFinish" not in s.log_text(), "the second start fetched nothing (its check never ran)")
+
+    # The first one keeps working.
+    s.focus()
+    play_and_close_all(s)
+    s.quit_through_confirmation()
+
+
+def short_caption(s):
+    """The shown one-button dialog's caption is short ("确定"): the left of its
+    button is the plain button colour, where "立即重启" would have text."""
+    return near(s.mean(DIALOG_SINGLE_CAPTION_EDGE), DIALOG_CONFIRM, 12)
+
+
+def unpackable_zip(path):
+    """A ZIP whose first entry's data no longer matches its CRC."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    # Local header: 30 bytes plus name and extra, then the data.
+    name_len, extra_len = int.from_bytes(data[26:28], "little"), int.from_bytes(data[28:30], "little")
+    start = 30 + name_len + extra_len
+    for i in range(start, start + 64):
+        data[i] ^= 0xFF
+    with open(path, "wb") as f:
+        f.write(bytes(data))
+
+
+def launcher_unpack_fails(s):
+    s.start_publisher()
+    package = s.launcher_package()
+    unpackable_zip(package)
+    s.declare_package("launcher", package)
+    program = os.path.join(s.app, "OrbLive")
+    s.install_launcher()
+    old_hash = sha256(program)
+    s.start_launcher()
+    wait_check_with_hint(s)
+    s.click(DIALOG_CONFIRM_BTN, "更新启动器")
+    s.x("xdotool", "mousemove", "0", "0")
+    # The package comes at once from loopback: the next dialog may follow the hint directly.
+    s.wait_dialog("after the download of the launcher package", two_buttons=False, timeout=120)
+    time.sleep(0.5)
+    check(short_caption(s), "the dialog is the tip (\"确定\"), not the restart offer (\"立即重启\")")
+    check("the launcher package could not be unpacked" in s.log_text(),
+          "the package passed its download checks and failed at unpacking")
+    check("Update process started" not in s.log_text(), "no updater was started")
+    check(not [p for p in s.log_files() if os.path.basename(p).startswith("OrbUpdate-")], "the updater never ran")
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("the failure tip")
+    time.sleep(1.0)
+    check(s.launcher.poll() is None, "the launcher keeps running")
+    check(not s.dialog_shown(two_buttons=False), "no restart dialog follows the tip")
+    check(sha256(program) == old_hash, "the program file is unchanged")
+    check(s.local_settings()["launcher"]["Version"] != "1.0.3", "the local launcher version did not advance")
+    # Still usable: the offered update stays declinable and the game at hand.
+    s.wait_main_button("active", 10)
+    s.click(MAIN_BUTTON, "下载游戏")
+    s.wait_colour("the folder chooser", CHOOSER_PANEL_PATCH, WHITE, tolerance=8)
+    log("the main button opens the chooser after the failed update")
+
+
+def broken_game_package(path):
+    """The served game package with its executable's data damaged (its CRC no longer
+    matches): the file still downloads and passes its declared hash."""
+    with zipfile.ZipFile(path) as z:
+        target = [i for i in z.infolist() if i.filename.endswith("bin/valdane")][0]
+        offset = target.header_offset
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    name_len = int.from_bytes(data[offset + 26:offset + 28], "little")
+    extra_len = int.from_bytes(data[offset + 28:offset + 30], "little")
+    start = offset + 30 + name_len + extra_len
+    for i in range(start + 16, start + 80):
+        data[i] ^= 0x5A
+    with open(path, "wb") as f:
+        f.write(bytes(data))
+
+
+def game_install_fails(s):
+    s.start_publisher()
+    broken_game_package(s.game_package())
+    s.declare_package("Basic", s.game_package())
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    folder = os.path.join(s.games, "Broken")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 60)
+    package = os.path.join(s.app_state("DownLoadPath"), s.app_state("DownLoadGamePackage"))
+    check(sha256(package) == sha256(s.game_package()), "the package arrived whole, its hash accepted")
+    s.x("xdotool", "mousemove", "0", "0")
+    # The "下载完成" bubble follows the recorded finish: let it come and go first.
+    wait_for("the download bubble", lambda: near(s.mean(BUBBLE_PATCH), WHITE, 8), 10, interval=0.1)
+    wait_for("the download bubble to go", lambda: not near(s.mean(BUBBLE_PATCH), WHITE, 8), 10)
+    s.wait_main_button("active", 10)
+    s.click(MAIN_BUTTON, "安装游戏")
+    s.x("xdotool", "mousemove", "0", "0")
+    # Until the tip shows, and a while after it, no "安装完成" bubble may appear.
+    bubbles = []
+
+    def tip_or_bubble():
+        if near(s.mean(BUBBLE_PATCH), WHITE, 8):
+            bubbles.append(time.monotonic())
+        return s.dialog_shown(two_buttons=False) or truthy(s.app_state("IsInstallGmae"))
+    wait_for("the install failure tip", tip_or_bubble, 60, interval=0.1)
+    check(not truthy(s.app_state("IsInstallGmae")), "the broken package is not marked installed")
+    check(s.dialog_shown(two_buttons=False) and short_caption(s), "the player gets a tip")
+    end = time.monotonic() + 3
+    while time.monotonic() < end:
+        tip_or_bubble()
+        time.sleep(0.1)
+    check(not bubbles, "no \"安装完成\" bubble is shown")
+    check(not truthy(s.app_state("IsInstallGmae")), "still not installed")
+    check(truthy(s.app_state("IsDownloadFinish")), "the package still counts as downloaded")
+    check(os.path.isfile(package) and sha256(package) == sha256(s.game_package()), "the package is kept")
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("install failure tip")
+    s.wait_main_button("active", 10)
+    # The main button offers the installation again: it fails the same way, with the tip.
+    s.click(MAIN_BUTTON, "安装游戏")
+    s.x("xdotool", "mousemove", "0", "0")
+    s.wait_dialog("the install failure tip again", two_buttons=False, timeout=60)
+    check(not truthy(s.app_state("IsInstallGmae")) and os.path.isfile(package),
+          "installing again fails the same way and keeps the package")
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("install failure tip")
+    s.wait_main_button("active", 10)
+    s.quit_through_confirmation()
+
+
+def fresh_account(s):
+    check(not os.path.exists(s.documents), "the account has no Documents folder")
+    # Throttled so that the download panel is there long enough to be seen.
+    s.start_publisher(rate="60k")
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    s.click(MAIN_BUTTON, "下载游戏")
+    s.wait_colour("the folder chooser", CHOOSER_PANEL_PATCH, WHITE, tolerance=8)
+    time.sleep(0.5)
+    check(s.app_state("InstallDirectory") == s.documents,
+          "the offered folder is the documents folder (%s)" % s.app_state("InstallDirectory"))
+    field = s.grab(CHOOSER_FIELD_TEXT)
+    check(s.difference(field, bytes([255]) * len(field)) > 4, "the chooser's field shows a path")
+    s.wait_colour("the chooser's confirm button to be active", CHOOSER_CONFIRM_PATCH, ACTIVE, 10)
+    check(not os.path.exists(s.documents), "showing the chooser made no folder")
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    outcome = wait_for("the download panel, or the download refused",
+                       lambda: ("panel" if near(s.mean(DOWNLOAD_PANEL_PATCH), PANEL_DARK, 12) else None)
+                       or ("refused" if "onSigDownloadBtnClickedCallback result: false" in s.launcher_output()
+                           else None), 20)
+    check(os.path.isdir(s.documents), "confirming made the documents folder")
+    downloads = s.app_state("DownLoadPath") or ""
+    check(downloads.startswith(s.documents + "/"), "the download goes below the documents folder (%s)" % downloads)
+    check(os.path.isdir(downloads), "the download folder below it was made too (%s)" % downloads)
+    check(outcome == "panel", "the download started (not: refused)")
+    check(truthy(s.app_state("IsDownloadStart")), "IsDownloadStart is true")
+    wait_for("IsDownloadFinish=true", lambda: truthy(s.app_state("IsDownloadFinish")), 60)
+    check(sha256(os.path.join(downloads, s.app_state("DownLoadGamePackage"))) == sha256(s.game_package()),
+          "the package arrived whole")
+    s.wait_not_colour("the download panel to close", DOWNLOAD_PANEL_PATCH, PANEL_DARK, 10)
+    s.quit_through_confirmation()
+
+
+FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package,
+         "network_cut": network_cut, "second_start": second_start, "launcher_unpack_fails": launcher_unpack_fails,
+         "game_install_fails": game_install_fails, "fresh_account": fresh_account}
+SESSION_OPTIONS = {"fresh_account": {"documents": False}}
 
 
 def main():
@@ -303,8 +614,9 @@ def main():
     name = sys.argv[1]
     started = time.monotonic()
     try:
-        with Session(name) as s:
+        with Session(name, **SESSION_OPTIONS.get(name, {})) as s:
             FLOWS[name](s)
+            s.check_later()
     except E2EFailure as failure:
         log("FAIL %s: %s" % (name, failure))
         return 1

@@ -53,6 +53,10 @@ CHOOSER_BLANK = (500, 470)                    # empty part of the chooser panel
 CHOOSER_CONFIRM_PATCH = (772, 486, 24, 18)
 DOWNLOAD_PANEL_PATCH = (955, 655, 30, 8)      # download panel, under its amount text
 DOWNLOAD_PAUSE = (1267, 679)
+DOWNLOAD_PAUSE_ICON = (1249, 661, 37, 37)     # the panel's pause / resume icon
+DIALOG_SINGLE_CAPTION_EDGE = (640, 500, 14, 16)  # inside a one-button dialog's button, left of a two-character caption
+BUBBLE_PATCH = (568, 106, 8, 16)               # left end of the notification bubble at the top (white)
+CHOOSER_FIELD_TEXT = (412, 300, 200, 16)      # the chooser's path field, where its text starts
 MORE_GAMES = (874, 644)
 CLOSE_ALL = (950, 644)
 SIDE_BUTTONS_REGION = (844, 614, 136, 60)
@@ -110,7 +114,7 @@ def sha256(path):
 class Session:
     """One flow's world; use as a context manager."""
 
-    def __init__(self, name, build=None):
+    def __init__(self, name, build=None, documents=True):
         self.name = name
         self.build = build or os.environ.get("ORB_BUILD_DIR") or os.path.join(ROOT, "build")
         self.rundir = os.environ.get("ORB_RUNDIR") or os.path.join(ROOT, "rundir", "64bit", "bin")
@@ -124,8 +128,10 @@ class Session:
         self.app = os.path.join(self.box, "launcher")
         self.pub_run = os.path.join(self.box, "publisher")
         self.games = os.path.join(self.box, "Games")
-        for d in (self.home, self.config_home, os.path.join(self.home, "Documents"), self.games,
-                  os.path.join(self.box, "tmp"), os.path.join(self.box, "runtime")):
+        self.documents = os.path.join(self.home, "Documents")
+        # A fresh account may have no Documents folder at all.
+        for d in (self.home, self.config_home, self.games, os.path.join(self.box, "tmp"),
+                  os.path.join(self.box, "runtime")) + ((self.documents,) if documents else ()):
             os.makedirs(d, exist_ok=True)
         os.chmod(os.path.join(self.box, "runtime"), 0o700)
         self.marker = "ORB_E2E_BOX=" + self.box
@@ -134,6 +140,7 @@ class Session:
         self.base = None
         self.launcher = None
         self.shots = 0
+        self.failed_later = []
 
     # ---- lifetime -------------------------------------------------------
 
@@ -235,12 +242,18 @@ class Session:
 
     # ---- publisher ------------------------------------------------------
 
-    def start_publisher(self, rate=None):
+    def start_publisher(self, rate=None, port=None, keep=False):
+        """Starts nginx; port and keep bring a stopped publisher back at the same
+        address serving exactly what it served before."""
         env = dict(os.environ)
+        for key in ("ORB_DEMO_RATE", "ORB_DEMO_PORT", "ORB_DEMO_KEEP"):
+            env.pop(key, None)
         if rate:
             env["ORB_DEMO_RATE"] = rate
-        else:
-            env.pop("ORB_DEMO_RATE", None)
+        if port:
+            env["ORB_DEMO_PORT"] = str(port)
+        if keep:
+            env["ORB_DEMO_KEEP"] = "1"
         done = subprocess.run(["bash", os.path.join(ROOT, "scripts", "demo-publisher.sh"), "start", self.build,
                                self.pub_run], env=env, capture_output=True, text=True, timeout=60)
         if done.returncode != 0:
@@ -253,6 +266,26 @@ class Session:
         if os.path.isdir(os.path.join(self.pub_run, "nginx")):
             subprocess.run(["bash", os.path.join(ROOT, "scripts", "demo-publisher.sh"), "stop", self.pub_run],
                            capture_output=True, timeout=30)
+
+    @property
+    def port(self):
+        return int(self.base.rsplit(":", 1)[1])
+
+    def access_log(self):
+        try:
+            with open(os.path.join(self.pub_run, "nginx", "access.log"), encoding="utf-8", errors="replace") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def declare_package(self, section, path):
+        """Declares the served file's size and hash in the signed settings."""
+        prefix = "GamePackage" if section == "Basic" else "LauncherPackage"
+        self.edit_served_settings(section, prefix + "Size", str(os.path.getsize(path)))
+        self.edit_served_settings(section, prefix + "Sha256", sha256(path))
+
+    def launcher_package(self):
+        return os.path.join(self.www, os.path.basename(self.served_settings()["launcher"]["LauncherPackageUrl"]))
 
     @property
     def www(self):
@@ -302,10 +335,8 @@ class Session:
                 dst.writestr(zipfile.ZipInfo("data/pad/%05d.bin" % i, date_time=(2024, 1, 1, 0, 0, 0)),
                              os.urandom(1024), compress_type=zipfile.ZIP_STORED)
         os.replace(padded, path)
-        size = os.path.getsize(path)
-        self.edit_served_settings("Basic", "GamePackageSize", str(size))
-        self.edit_served_settings("Basic", "GamePackageSha256", sha256(path))
-        return size
+        self.declare_package("Basic", path)
+        return os.path.getsize(path)
 
     # ---- launcher copy --------------------------------------------------
 
@@ -346,12 +377,17 @@ class Session:
         return env
 
     def start_launcher(self):
-        out = open(os.path.join(self.box, "launcher-%d.out" % int(time.time() * 1000)), "wb")
-        self.launcher = subprocess.Popen([os.path.join(self.app, "OrbLive")], cwd=self.app, env=self.env(),
-                                         stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
-        out.close()
+        """Starts the copy and keeps it as the session's launcher."""
+        self.launcher = self.spawn_launcher()
         log("launcher started (pid %d)" % self.launcher.pid)
         return self.launcher
+
+    def spawn_launcher(self):
+        out = open(os.path.join(self.box, "launcher-%d.out" % int(time.time() * 1000)), "wb")
+        proc = subprocess.Popen([os.path.join(self.app, "OrbLive")], cwd=self.app, env=self.env(),
+                                stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
+        out.close()
+        return proc
 
     def launcher_pids(self):
         exe = os.path.realpath(os.path.join(self.app, "OrbLive"))
@@ -393,6 +429,14 @@ class Session:
 
     def log_count(self, text, index=-1):
         return self.log_text(index).count(text)
+
+    def launcher_output(self):
+        """What the launchers wrote to their standard output (the scene's console lines)."""
+        text = ""
+        for path in sorted(glob.glob(os.path.join(self.box, "launcher-*.out"))):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                text += f.read()
+        return text
 
     def dump_logs(self):
         for path in self.log_files()[-3:]:
@@ -512,6 +556,20 @@ class Session:
         env = dict(os.environ, DISPLAY=self.display)
         subprocess.run(["import", "-silent", "-window", "root", path], env=env, capture_output=True, timeout=30)
         return path
+
+    # ---- checks held back ------------------------------------------------------
+
+    def later(self, condition, message):
+        """A check whose failure is reported when the flow has run to its end."""
+        if condition:
+            log("ok: " + message)
+        else:
+            log("FAILED (reported at the end): " + message)
+            self.failed_later.append(message)
+
+    def check_later(self):
+        if self.failed_later:
+            raise E2EFailure("; ".join(self.failed_later))
 
     # ---- common steps -------------------------------------------------------
 
