@@ -162,8 +162,9 @@ public:
         }
         for (auto& a : active)
             a.second.download->Close();
+        // Never inside the caller's own call (Cancel): the finish comes from the event loop.
         if (active.empty() && !workerRunning)
-            finish(false, failReason);
+            QTimer::singleShot(0, q, [this] { finish(false, failReason); });
     }
 
     bool start(Op which, const OrbDeliveryOptions& options)

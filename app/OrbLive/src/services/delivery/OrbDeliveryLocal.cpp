@@ -191,11 +191,9 @@ bool rollForward(const QString& folder, const Journal& j, QString* reason, const
     const QSet<QString> keepFolders(j.folders.begin(), j.folders.end());
     QStringList candidates = j.rmdirs;
     for (const QString& p : j.remove)
-        candidates << p;
+        candidates << QFileInfo(p).path();
     for (const QString& p : candidates) {
-        QString dir = QFileInfo(p).path();
-        if (j.rmdirs.contains(p))
-            dir = p;
+        QString dir = p;
         while (!dir.isEmpty() && dir != QLatin1String(".") && !keepFolders.contains(dir)) {
             if (!QDir(root).rmdir(dir))
                 break;
