@@ -136,6 +136,7 @@ private slots:
         const QByteArray pak = randomBytes(4 << 20, 12);
         put(v1, QStringLiteral("bin/game"), game, true);
         put(v1, QStringLiteral("data/big.pak"), pak);
+        put(v1, QStringLiteral("data/copy.pak"), pak.left(2 << 20));  // shares its leading chunks
         put(v1, QStringLiteral("data/old.txt"), "old\n");
         put(v1, QStringLiteral("legacy/notes.txt"), "gone in 2.0\n");
         put(v1, QStringLiteral("read me.txt"), "version one\n");
@@ -148,6 +149,7 @@ private slots:
         game2.replace(1500000, 1000, randomBytes(1000, 13));
         put(v2, QStringLiteral("bin/game"), game2, true);
         put(v2, QStringLiteral("data/big.pak"), pak);
+        put(v2, QStringLiteral("data/copy.pak"), pak.left(2 << 20));
         put(v2, QStringLiteral("data/new.bin"), randomBytes(500000, 14));
         put(v2, QStringLiteral("read me.txt"), "version two\n");
         put(v2, QStringLiteral("tools/run.sh"), "#!/bin/sh\n", true);
@@ -226,7 +228,7 @@ private slots:
         QCOMPARE(chunkGets(), newChunks());
         QCOMPARE(stats.chunksFetched, newChunks());
         QVERIFY(stats.chunksReused > 0);
-        QCOMPARE(stats.filesKept, 1);  // data/big.pak stayed where it was
+        QCOMPARE(stats.filesKept, 2);  // the two packs stayed where they were
         QCOMPARE(OrbDeliveryJob::InstalledVersion(folder), QStringLiteral("2.0"));
     }
 
@@ -281,6 +283,7 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("missing");
         QTest::newRow("one byte flipped") << "flip" << "bin/game" << false;
+        QTest::newRow("flipped in a chunk another file holds") << "flip-shared" << "data/big.pak" << false;
         QTest::newRow("truncated") << "truncate" << "data/big.pak" << false;
         QTest::newRow("grown") << "append" << "read me.txt" << false;
         QTest::newRow("file missing") << "remove" << "data/big.pak" << true;
@@ -300,6 +303,11 @@ private slots:
         for (const OrbDeliveryFile& f : m_v1.files)
             if (f.path == path)
                 entry = &f;
+        QSet<QByteArray> elsewhere;  // chunks intact files still hold
+        for (const OrbDeliveryFile& f : m_v1.files)
+            if (f.path != path)
+                for (const OrbDeliveryChunk& c : f.chunks)
+                    elsewhere.insert(c.hash);
         int expectFetched = 0;
         if (damage == QLatin1String("flip")) {
             QFile f(file);
@@ -309,10 +317,18 @@ private slots:
             f.seek(2000000);
             f.write(QByteArray(1, char(c ^ 0x5a)));
             expectFetched = 1;
+        } else if (damage == QLatin1String("flip-shared")) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(100000);
+            const char c = f.read(1).at(0);
+            f.seek(100000);
+            f.write(QByteArray(1, char(c ^ 0x5a)));
+            expectFetched = 0;  // data/copy.pak still holds that chunk intact
         } else if (damage == QLatin1String("truncate")) {
             QVERIFY(QFile::resize(file, 1 << 20));
             for (const OrbDeliveryChunk& c : entry->chunks)
-                expectFetched += c.offset + c.size > (1 << 20) ? 1 : 0;
+                expectFetched += c.offset + c.size > (1 << 20) && !elsewhere.contains(c.hash) ? 1 : 0;
         } else if (damage == QLatin1String("append")) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::Append));
@@ -320,7 +336,8 @@ private slots:
             expectFetched = 0;  // its only chunk is still at its offset
         } else if (damage == QLatin1String("remove")) {
             QVERIFY(QFile::remove(file));
-            expectFetched = int(entry->chunks.size());
+            for (const OrbDeliveryChunk& c : entry->chunks)
+                expectFetched += elsewhere.contains(c.hash) ? 0 : 1;
         } else if (damage == QLatin1String("rmdir")) {
             QVERIFY(QDir(folder).rmdir(path));
         } else if (damage == QLatin1String("dir")) {

@@ -315,21 +315,20 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
 
     const QString root = in.folder + QLatin1Char('/');
     QHash<QString, const OrbDeliveryFile*> old;
-    QHash<QByteArray, Source> candidates;
+    // Every place an installed file holds a chunk: a damaged copy must not hide an intact one.
+    QHash<QByteArray, QList<Source>> candidates;
     if (in.installed) {
         for (const OrbDeliveryFile& f : in.installed->files) {
             old.insert(f.path, &f);
             if (!isFile(root + f.path))
                 continue;
-            for (const OrbDeliveryChunk& c : f.chunks) {
-                if (!candidates.contains(c.hash))
-                    candidates.insert(c.hash, Source{f.path, c.offset});
-            }
+            for (const OrbDeliveryChunk& c : f.chunks)
+                candidates[c.hash].append(Source{f.path, c.offset});
         }
     }
 
     const OrbChunkStore cache(CacheRoot(in.folder));
-    QSet<QByteArray> missingSeen, badSource;
+    QSet<QByteArray> missingSeen;
     for (int i = 0; i < int(in.target->files.size()); ++i) {
         if (cancelled(in.cancel)) {
             fail(reason, QStringLiteral("cancelled"));
@@ -376,20 +375,26 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
             if (plan.sources.contains(c.hash) || missingSeen.contains(c.hash))
                 continue;
             if (cache.Contains(c.hash)) {
-                ++plan.cachedChunks;
-                plan.sources.insert(c.hash, Source());  // empty path: from the cache
-                continue;
-            }
-            const auto src = candidates.constFind(c.hash);
-            if (src != candidates.constEnd() && !badSource.contains(c.hash)) {
                 QByteArray bytes;
-                if (readSource(in.folder, *src, c.hash, c.size, bytes)) {
-                    ++plan.reusedChunks;
-                    plan.sources.insert(c.hash, *src);
+                if (cache.Get(c.hash, c.size, bytes)) {
+                    ++plan.cachedChunks;
+                    plan.sources.insert(c.hash, Source());  // empty path: from the cache
                     continue;
                 }
-                badSource.insert(c.hash);
+                QFile::remove(cache.PathOf(c.hash));  // damaged since it was fetched
             }
+            bool found = false;
+            for (const Source& src : candidates.value(c.hash)) {
+                QByteArray bytes;
+                if (readSource(in.folder, src, c.hash, c.size, bytes)) {
+                    ++plan.reusedChunks;
+                    plan.sources.insert(c.hash, src);
+                    found = true;
+                    break;
+                }
+            }
+            if (found)
+                continue;
             missingSeen.insert(c.hash);
             plan.missing.push_back(MissingChunk{c.hash, c.size, c.compressedSize});
             plan.fetchBytes += c.compressedSize;
