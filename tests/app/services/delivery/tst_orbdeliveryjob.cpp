@@ -177,14 +177,19 @@ private slots:
     void freshInstall_data()
     {
         QTest::addColumn<int>("connections");
-        QTest::newRow("one connection") << 1;
-        QTest::newRow("four connections") << 4;
-        QTest::newRow("more connections than chunks") << 64;
+        QTest::addColumn<bool>("unpackedBefore");  // the same files already there, installed from the ZIP
+        QTest::newRow("one connection") << 1 << false;
+        QTest::newRow("four connections") << 4 << false;
+        QTest::newRow("more connections than chunks") << 64 << false;
+        QTest::newRow("over an unpacked copy") << 4 << true;
     }
     void freshInstall()
     {
         QFETCH(int, connections);
+        QFETCH(bool, unpackedBefore);
         const QString folder = newFolder();
+        if (unpackedBefore)
+            QVERIFY(copyTree(src(QStringLiteral("1.0")), folder));
         clearLog();
         OrbDeliveryJob job(m_net.get());
         QSignalSpy progress(&job, &OrbDeliveryJob::progress);
@@ -194,8 +199,10 @@ private slots:
         QVERIFY2(run(job, Run::Install, o, &reason), qPrintable(reason));
         QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
         QCOMPARE(OrbDeliveryJob::InstalledVersion(folder), QStringLiteral("1.0"));
-        QCOMPARE(chunkGets(), int(chunkSet(m_v1).size()));
-        QCOMPARE(job.Statistics().chunksFetched, int(chunkSet(m_v1).size()));
+        const int expected = unpackedBefore ? 0 : int(chunkSet(m_v1).size());
+        QCOMPARE(chunkGets(), expected);
+        QCOMPARE(job.Statistics().chunksFetched, expected);
+        QCOMPARE(job.Statistics().filesKept, unpackedBefore ? int(m_v1.files.size()) : 0);
         QCOMPARE(job.CurrentPhase(), OrbDeliveryJob::Done);
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.last().at(0).toLongLong(), progress.last().at(1).toLongLong());
@@ -447,8 +454,15 @@ private slots:
         QCOMPARE(OrbDeliveryJob::InstalledVersion(folder), from);
     }
 
+    void networkGoneThenResume_data()
+    {
+        QTest::addColumn<bool>("damageCached");
+        QTest::newRow("resume") << false;
+        QTest::newRow("resume with a fetched chunk damaged meanwhile") << true;
+    }
     void networkGoneThenResume()
     {
+        QFETCH(bool, damageCached);
         // A front that serves the store, then drops every connection after a few chunks.
         std::atomic<int> chunksServed{0};
         const QString root = store();
@@ -484,12 +498,23 @@ private slots:
         QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
         QCOMPARE(cut.Statistics().chunksFetched, 3);
 
+        int cached = 3;
+        if (damageCached) {
+            QDirIterator it(folder + QStringLiteral("/.orbdelivery/chunks"), {QStringLiteral("*.zst")}, QDir::Files,
+                            QDirIterator::Subdirectories);
+            QVERIFY(it.hasNext());
+            const QString victim = it.next();
+            QByteArray bytes = readAll(victim);
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x01);
+            writeFile(victim, bytes);
+            cached = 2;
+        }
         clearLog();
         OrbDeliveryJob::Stats stats;
         QVERIFY2(install(folder, QStringLiteral("2.0"), &reason, &stats), qPrintable(reason));
         QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("2.0"))));
-        QCOMPARE(stats.chunksCached, 3);
-        QCOMPARE(chunkGets(), newChunks() - 3);
+        QCOMPARE(stats.chunksCached, cached);
+        QCOMPARE(chunkGets(), newChunks() - cached);
     }
 
     void badInputChangesNothing_data()
