@@ -115,7 +115,7 @@ class TestOrbDeliveryJob : public QObject {
     QString newFolder()
     {
         static int n = 0;
-        const QString f = m_tmp.path() + QStringLiteral("/inst%1").arg(++n);
+        const QString f = m_tmp.path() + QStringLiteral("/jeu installé %1").arg(++n);  // not ASCII, with a space
         QDir().mkpath(f);
         return f;
     }
@@ -140,6 +140,7 @@ private slots:
         put(v1, QStringLiteral("data/old.txt"), "old\n");
         put(v1, QStringLiteral("legacy/notes.txt"), "gone in 2.0\n");
         put(v1, QStringLiteral("read me.txt"), "version one\n");
+        put(v1, QStringLiteral("données/carte é.txt"), "carte\n");
         QDir().mkpath(v1 + QStringLiteral("/saves/empty"));
 
         // Version 2: an edit inside the executable, one file unchanged, new files,
@@ -152,6 +153,7 @@ private slots:
         put(v2, QStringLiteral("data/copy.pak"), pak.left(2 << 20));
         put(v2, QStringLiteral("data/new.bin"), randomBytes(500000, 14));
         put(v2, QStringLiteral("read me.txt"), "version two\n");
+        put(v2, QStringLiteral("données/carte é.txt"), "carte\n");
         put(v2, QStringLiteral("tools/run.sh"), "#!/bin/sh\n", true);
         QDir().mkpath(v2 + QStringLiteral("/saves/empty"));
         QDir().mkpath(v2 + QStringLiteral("/logs"));
@@ -235,7 +237,7 @@ private slots:
         QCOMPARE(chunkGets(), newChunks());
         QCOMPARE(stats.chunksFetched, newChunks());
         QVERIFY(stats.chunksReused > 0);
-        QCOMPARE(stats.filesKept, 2);  // the two packs stayed where they were
+        QCOMPARE(stats.filesKept, 3);  // the two packs and the map stayed where they were
         QCOMPARE(OrbDeliveryJob::InstalledVersion(folder), QStringLiteral("2.0"));
     }
 
@@ -380,6 +382,7 @@ private slots:
         QTest::addColumn<int>("refetched");
         QTest::newRow("wrong bytes, then the next mirror") << QStringList{"bad", "good"} << true << 1;
         QTest::newRow("chunk missing, then the next mirror") << QStringList{"holes", "good"} << true << 1;
+        QTest::newRow("longer than declared, then the next mirror") << QStringList{"long", "good"} << true << 1;
         QTest::newRow("wrong bytes on every mirror") << QStringList{"bad", "bad2"} << false << 1;
     }
     void wrongChunkOnAMirror()
@@ -387,16 +390,19 @@ private slots:
         QFETCH(QStringList, mirrors);
         QFETCH(bool, ok);
         QFETCH(int, refetched);
-        // Mirrors of the store: one with a chunk's bytes altered (same length), one without it.
+        // Mirrors of the store: a chunk's bytes altered (same length), the chunk left out,
+        // the chunk with bytes beyond its declared compressed size.
         const OrbDeliveryChunk& victim = m_v2.files.front().chunks[2];  // bin/game, past the edit-free start
         const QString rel = OrbChunkStore::RelativePath(victim.hash);
-        for (const QString& m : {QStringLiteral("bad"), QStringLiteral("bad2"), QStringLiteral("holes")}) {
+        for (const QString& m : {QStringLiteral("bad"), QStringLiteral("bad2"), QStringLiteral("holes"), QStringLiteral("long")}) {
             if (QFileInfo::exists(www() + QLatin1Char('/') + m))
                 continue;
             QVERIFY(copyTree(store(), www() + QLatin1Char('/') + m));
             const QString path = www() + QLatin1Char('/') + m + QLatin1Char('/') + rel;
             if (m == QLatin1String("holes")) {
                 QVERIFY(QFile::remove(path));
+            } else if (m == QLatin1String("long")) {
+                writeFile(path, readAll(path) + QByteArray(4096, 'z'));
             } else {
                 QByteArray bytes = readAll(path);
                 bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x01);

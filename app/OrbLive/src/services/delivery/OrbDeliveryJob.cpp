@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
-#include <filesystem>
 #include <map>
 
 namespace {
@@ -227,7 +226,7 @@ public:
         const QString name = ctx->options.version + QStringLiteral(".manifest") + (signature ? QStringLiteral(".sig") : QString());
         const QString url = joinUrl(ctx->options.baseUrls.value(manifestBase), QStringLiteral("manifests/") + name);
         const QString path = incomingDir(ctx->options.folder) + QLatin1Char('/') + name;
-        OrbNetDownloadReq req(url.toStdString(), QFile::encodeName(path).toStdString(), DefaultNetConfig);
+        OrbNetDownloadReq req(url.toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
         req.SetMaxSize(signature ? kSignatureBytes : OrbDeliveryManifest::Limits().manifestBytes);
         req.SetDeadline(ctx->options.fetchDeadlineMs);
         req.SetTimeout(ctx->options.timeoutSeconds);
@@ -412,7 +411,7 @@ public:
         QDir().mkpath(QFileInfo(finalPath).path());
         const QStringList& bases = ctx->options.baseUrls;
         const QString url = joinUrl(bases.value(p.urlIndex % bases.size()), OrbChunkStore::RelativePath(p.chunk.hash));
-        OrbNetDownloadReq req(url.toStdString(), QFile::encodeName(part).toStdString(), DefaultNetConfig);
+        OrbNetDownloadReq req(url.toStdString(), part.toUtf8().toStdString(), DefaultNetConfig);
         req.SetMaxSize(p.chunk.compressedSize);
         req.SetDeadline(ctx->options.fetchDeadlineMs);
         req.SetTimeout(ctx->options.timeoutSeconds);
@@ -467,19 +466,19 @@ public:
             pump();
             return;
         }
-        std::error_code ec;
-        std::filesystem::rename(std::filesystem::path(QFile::encodeName(part).toStdString()),
-                                std::filesystem::path(QFile::encodeName(finalPath).toStdString()), ec);
+        QString moveError;
+        if (!OrbDeliveryLocal::Rename(part, finalPath, &moveError)) {
+            fail(QStringLiteral("cannot store chunk %1: %2").arg(QString::fromLatin1(c.hash), moveError));
+            return;
+        }
         QByteArray bytes;
         QString why;
         const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
-        if (ec || !cache.Get(c.hash, c.size, bytes, &why)) {
+        if (!cache.Get(c.hash, c.size, bytes, &why)) {
             QFile::remove(finalPath);
-            QFile::remove(part);
             next.wrongHash++;
-            if (next.wrongHash >= 2 || ec) {
-                fail(ec ? QStringLiteral("cannot store chunk %1: %2").arg(QString::fromLatin1(c.hash), QString::fromStdString(ec.message()))
-                        : QStringLiteral("chunk %1 from %2 refused: %3").arg(QString::fromLatin1(c.hash), a.url, why));
+            if (next.wrongHash >= 2) {
+                fail(QStringLiteral("chunk %1 from %2 refused: %3").arg(QString::fromLatin1(c.hash), a.url, why));
                 return;
             }
             stats.chunksRefetched++;

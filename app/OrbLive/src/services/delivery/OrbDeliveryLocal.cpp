@@ -260,6 +260,8 @@ bool Recover(const QString& folder, QString* reason, const StepHook& hook)
     return rollForward(folder, j, reason, hook);
 }
 
+bool Rename(const QString& from, const QString& to, QString* reason) { return moveTo(from, to, reason); }
+
 bool HashFile(const QString& path, std::int64_t size, QByteArray& hex, const std::atomic<bool>* cancel)
 {
     QFile f(path);

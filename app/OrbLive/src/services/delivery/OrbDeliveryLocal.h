@@ -41,6 +41,9 @@ bool LoadInstalled(const QString& folder, const QString& game, const std::string
 // True when nothing was left to do or the commit was finished.
 bool Recover(const QString& folder, QString* reason, const StepHook& hook = StepHook());
 
+// Renames from over to (replacing a file there), making to's folder first.
+bool Rename(const QString& from, const QString& to, QString* reason);
+
 // SHA-256 of a file read in bounded pieces; false when it cannot be read or is not size bytes.
 bool HashFile(const QString& path, std::int64_t size, QByteArray& hex, const std::atomic<bool>* cancel = nullptr);
 
