@@ -1,0 +1,588 @@
+#include "OrbDeliveryJob.h"
+
+#include "OrbChunkStore.h"
+#include "OrbDeliveryLocal.h"
+#include "OrbDeliveryManifest.h"
+
+#include "OrbNetDownload.h"
+#include "OrbNetDownloadReq.h"
+#include "OrbNetDownloadWatcher.h"
+#include "OrbNetwork.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QLockFile>
+#include <QPointer>
+#include <QStorageInfo>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <map>
+
+namespace {
+
+constexpr std::int64_t kSignatureBytes = 64 * 1024;
+// Room the file system must keep beyond what the update writes.
+constexpr std::int64_t kSpaceMargin = 16ll << 20;
+
+enum class Op { None, Install, Verify, Repair };
+
+// Everything the file work needs, owned together so a worker never reaches into the job.
+struct Context {
+    OrbDeliveryOptions options;
+    bool hashEverything = false;
+    std::atomic<bool> cancel{false};
+    OrbDeliveryManifest target;
+    QByteArray targetText;
+    QByteArray signature;
+    OrbDeliveryManifest installed;
+    bool hasInstalled = false;
+    OrbDeliveryLocal::Plan plan;
+
+    OrbDeliveryLocal::PlanInput input() const
+    {
+        OrbDeliveryLocal::PlanInput in;
+        in.folder = options.folder;
+        in.target = &target;
+        in.targetText = targetText;
+        in.installed = hasInstalled ? &installed : nullptr;
+        in.hashEverything = hashEverything;
+        in.cancel = &cancel;
+        return in;
+    }
+};
+
+struct WorkResult {
+    bool ok = false;
+    QString reason;
+};
+
+QString incomingDir(const QString& folder) { return OrbDeliveryLocal::StateDir(folder) + QStringLiteral("/incoming"); }
+
+QString joinUrl(QString base, const QString& tail)
+{
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base + QLatin1Char('/') + tail;
+}
+
+QByteArray readSmall(const QString& path, std::int64_t cap)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > cap)
+        return QByteArray();
+    return f.readAll();
+}
+
+} // namespace
+
+class OrbDeliveryJobPrivate {
+public:
+    struct Pending {
+        OrbDeliveryLocal::MissingChunk chunk;
+        int urlIndex = 0;
+        int failures = 0;   // transport failures
+        int wrongHash = 0;  // bodies that were not the chunk
+    };
+    struct Active {
+        std::shared_ptr<OrbNetDownload> download;
+        Pending pending;
+        qint64 received = 0;
+        QString url;
+    };
+
+    OrbDeliveryJob* q;
+    OrbNetwork* network;
+    Op op = Op::None;
+    bool finished = false;
+    OrbDeliveryJob::Phase phase = OrbDeliveryJob::Idle;
+    std::shared_ptr<Context> ctx;
+    std::unique_ptr<QLockFile> lock;
+    QFutureWatcher<WorkResult> watcher;
+    bool workerRunning = false;
+    OrbDeliveryJob::Stats stats;
+    QStringList damaged, missing;
+
+    // Chunk fetching.
+    std::deque<Pending> queue;
+    std::map<int, Active> active;
+    int nextFetchId = 0;
+    QString failReason;  // set once the job is failing; the finish waits for the fetches to stop
+    qint64 bytesTotal = 0, bytesDone = 0;
+    QElapsedTimer clock;
+    std::deque<std::pair<qint64, qint64>> samples;  // (ms, bytes done)
+    qint64 lastReport = -1;
+
+    // Manifest fetching.
+    int manifestBase = 0;
+    std::shared_ptr<OrbNetDownload> manifestDownload;
+
+    OrbDeliveryJobPrivate(OrbDeliveryJob* job, OrbNetwork* net) : q(job), network(net) {}
+
+    void setPhase(OrbDeliveryJob::Phase p)
+    {
+        if (phase == p)
+            return;
+        phase = p;
+        emit q->phaseChanged(p);
+    }
+
+    void finish(bool ok, const QString& reason)
+    {
+        if (finished)
+            return;
+        finished = true;
+        lock.reset();
+        if (ok)
+            setPhase(OrbDeliveryJob::Done);
+        emit q->finished(ok, reason);
+    }
+
+    // The single way to fail once work may be in flight: stop it, then finish.
+    void fail(const QString& reason)
+    {
+        if (finished)
+            return;
+        if (failReason.isEmpty())
+            failReason = reason;
+        if (ctx)
+            ctx->cancel = true;
+        queue.clear();
+        if (manifestDownload) {
+            manifestDownload->Close();
+            return;  // its finish callback comes back here
+        }
+        for (auto& a : active)
+            a.second.download->Close();
+        // Never inside the caller's own call (Cancel): the finish comes from the event loop.
+        if (active.empty() && !workerRunning)
+            QTimer::singleShot(0, q, [this] { finish(false, failReason); });
+    }
+
+    bool start(Op which, const OrbDeliveryOptions& options)
+    {
+        if (op != Op::None || !network)
+            return false;
+        if (options.folder.isEmpty() || options.game.isEmpty() || options.connections < 1)
+            return false;
+        if (which != Op::Verify && options.baseUrls.isEmpty())
+            return false;
+        if (which == Op::Install && !OrbDeliveryManifest::IsVersionName(options.version))
+            return false;
+        op = which;
+        ctx = std::make_shared<Context>();
+        ctx->options = options;
+        ctx->options.folder = QDir::cleanPath(QDir(options.folder).absolutePath());
+        ctx->hashEverything = which != Op::Install;
+        QObject::connect(&watcher, &QFutureWatcher<WorkResult>::finished, q, [this] { onWorkDone(); });
+        QTimer::singleShot(0, q, [this] { begin(); });
+        return true;
+    }
+
+    void begin()
+    {
+        if (finished)
+            return;
+        if (!failReason.isEmpty()) {
+            finish(false, failReason);
+            return;
+        }
+        const QString folder = ctx->options.folder;
+        if (op == Op::Install) {
+            if (!QDir().mkpath(OrbDeliveryLocal::StateDir(folder))) {
+                finish(false, QStringLiteral("cannot create the installation folder %1").arg(folder));
+                return;
+            }
+        } else if (!QFileInfo(OrbDeliveryLocal::InstalledManifestPath(folder)).isFile()) {
+            finish(false, QStringLiteral("no version is installed in %1").arg(folder));
+            return;
+        }
+        lock = std::make_unique<QLockFile>(OrbDeliveryLocal::StateDir(folder) + QStringLiteral("/lock"));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) {
+            lock.reset();
+            finish(false, QStringLiteral("another job is working on %1").arg(folder));
+            return;
+        }
+        if (op == Op::Install) {
+            QDir().mkpath(incomingDir(folder));
+            setPhase(OrbDeliveryJob::FetchingManifest);
+            fetchManifest(false);
+        } else {
+            plan();
+        }
+    }
+
+    // Manifest, then (with a key) its signature, from the first base URL that has both.
+    void fetchManifest(bool signature)
+    {
+        const QString name = ctx->options.version + QStringLiteral(".manifest") + (signature ? QStringLiteral(".sig") : QString());
+        const QString url = joinUrl(ctx->options.baseUrls.value(manifestBase), QStringLiteral("manifests/") + name);
+        const QString path = incomingDir(ctx->options.folder) + QLatin1Char('/') + name;
+        OrbNetDownloadReq req(url.toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
+        req.SetMaxSize(signature ? kSignatureBytes : OrbDeliveryManifest::Limits().manifestBytes);
+        req.SetDeadline(ctx->options.fetchDeadlineMs);
+        req.SetTimeout(ctx->options.timeoutSeconds);
+        manifestDownload = network->Download(req, false);
+        const bool watched = OrbNetDownloadWatcher::Watch(manifestDownload, q, [this, signature, url](const std::shared_ptr<OrbNetDownload>& dl) {
+            manifestDownload.reset();
+            if (!failReason.isEmpty()) {
+                fail(failReason);
+                return;
+            }
+            if (dl->Error() != NetNoError) {
+                if (++manifestBase < ctx->options.baseUrls.size()) {
+                    fetchManifest(false);
+                    return;
+                }
+                fail(QStringLiteral("cannot fetch the manifest of version %1 (%2: error %3)")
+                         .arg(ctx->options.version, url).arg(int(dl->Error())));
+                return;
+            }
+            if (!signature && !ctx->options.publicKeyPem.empty()) {
+                fetchManifest(true);
+                return;
+            }
+            plan();
+        });
+        if (!watched) {
+            manifestDownload.reset();
+            fail(QStringLiteral("cannot write %1").arg(path));
+        }
+    }
+
+    void runWorker(std::function<WorkResult(Context&)> work)
+    {
+        workerRunning = true;
+        std::shared_ptr<Context> c = ctx;
+        watcher.setFuture(QtConcurrent::run([c, work] { return work(*c); }));
+    }
+
+    enum class Step { Plan, Stage } step = Step::Plan;
+
+    void plan()
+    {
+        setPhase(OrbDeliveryJob::Planning);
+        step = Step::Plan;
+        const Op which = op;
+        runWorker([which](Context& c) {
+            WorkResult r;
+            const QString folder = c.options.folder;
+            if (!OrbDeliveryLocal::Recover(folder, &r.reason, c.options.stepHook))
+                return r;
+            QString why;
+            QByteArray installedText;
+            c.hasInstalled = OrbDeliveryLocal::LoadInstalled(folder, c.options.game, c.options.publicKeyPem, c.installed,
+                                                           &installedText, &why);
+            if (!c.hasInstalled && !why.isEmpty() && which != Op::Install) {
+                r.reason = why;
+                return r;
+            }
+            if (which == Op::Install) {
+                const QString base = incomingDir(folder) + QLatin1Char('/') + c.options.version + QStringLiteral(".manifest");
+                OrbDeliveryManifest::Expect expect;
+                const QByteArray text = readSmall(base, expect.limits.manifestBytes);
+                expect.publicPem = c.options.publicKeyPem;
+                expect.signature = readSmall(base + QStringLiteral(".sig"), kSignatureBytes);
+                expect.game = c.options.game;
+                expect.minSerial = std::max<std::int64_t>(c.options.minSerial, c.hasInstalled ? c.installed.serial : 0);
+                expect.now = QDateTime::currentSecsSinceEpoch();
+                OrbDeliveryManifest::Parsed parsed = OrbDeliveryManifest::Parse(text, expect);
+                QFile::remove(base);
+                QFile::remove(base + QStringLiteral(".sig"));
+                if (!parsed.ok) {
+                    r.reason = QStringLiteral("manifest of version %1 refused: %2").arg(c.options.version, parsed.reason);
+                    return r;
+                }
+                if (parsed.manifest.version != c.options.version) {
+                    r.reason = QStringLiteral("manifest refused: it is for version %1, not %2").arg(parsed.manifest.version, c.options.version);
+                    return r;
+                }
+                c.target = std::move(parsed.manifest);
+                c.targetText = text;
+                c.signature = expect.signature;
+            } else {
+                if (!c.hasInstalled) {
+                    r.reason = why.isEmpty() ? QStringLiteral("no version is installed") : why;
+                    return r;
+                }
+                c.target = c.installed;
+                c.targetText = installedText;
+                c.signature = readSmall(OrbDeliveryLocal::InstalledManifestPath(folder) + QStringLiteral(".sig"), kSignatureBytes);
+            }
+            const QString reserved = OrbDeliveryLocal::CheckReserved(c.target);
+            if (!reserved.isEmpty()) {
+                r.reason = reserved;
+                return r;
+            }
+            if (!OrbDeliveryLocal::MakePlan(c.input(), c.plan, &r.reason))
+                return r;
+            if (which != Op::Verify) {
+                const std::int64_t need = c.plan.fetchBytes + c.plan.stageBytes;
+                if (need > 0) {
+                    const std::int64_t available = c.options.freeSpace ? c.options.freeSpace(folder)
+                                                                       : QStorageInfo(folder).bytesAvailable();
+                    if (available < need + kSpaceMargin) {
+                        r.reason = QStringLiteral("not enough free space in %1: %2 MiB needed, %3 MiB available")
+                                       .arg(folder)
+                                       .arg((need + kSpaceMargin + (1 << 20) - 1) >> 20)
+                                       .arg(std::max<std::int64_t>(available, 0) >> 20);
+                        return r;
+                    }
+                }
+            }
+            r.ok = true;
+            return r;
+        });
+    }
+
+    void onWorkDone()
+    {
+        workerRunning = false;
+        const WorkResult r = watcher.result();
+        if (finished)
+            return;
+        if (!failReason.isEmpty()) {
+            finish(false, failReason);
+            return;
+        }
+        if (!r.ok) {
+            finish(false, r.reason);
+            return;
+        }
+        if (step == Step::Plan) {
+            const OrbDeliveryLocal::Plan& p = ctx->plan;
+            stats.filesKept = int(p.keep.size());
+            stats.filesBuilt = int(p.stage.size() + p.staged.size());
+            stats.chunksReused = p.reusedChunks;
+            stats.chunksCached = p.cachedChunks;
+            damaged = p.damaged;
+            missing = p.absent;
+            if (op != Op::Install)
+                emit q->verifyReport(damaged, missing);
+            if (op == Op::Verify) {
+                finish(true, QString());
+                return;
+            }
+            startFetching();
+        } else {
+            finish(true, QString());
+        }
+    }
+
+    void startFetching()
+    {
+        setPhase(OrbDeliveryJob::Fetching);
+        for (const OrbDeliveryLocal::MissingChunk& m : ctx->plan.missing)
+            queue.push_back(Pending{m, 0, 0, 0});
+        bytesTotal = ctx->plan.fetchBytes;
+        bytesDone = 0;
+        clock.start();
+        report(true);
+        pump();
+    }
+
+    void pump()
+    {
+        if (!failReason.isEmpty() || finished)
+            return;
+        while (!queue.empty() && int(active.size()) < ctx->options.connections) {
+            Pending p = queue.front();
+            queue.pop_front();
+            if (!fetch(p))
+                return;
+        }
+        if (queue.empty() && active.empty())
+            stage();
+    }
+
+    bool fetch(const Pending& p)
+    {
+        const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
+        const QString finalPath = cache.PathOf(p.chunk.hash);
+        const QString part = finalPath + QStringLiteral(".part");
+        QDir().mkpath(QFileInfo(finalPath).path());
+        const QStringList& bases = ctx->options.baseUrls;
+        const QString url = joinUrl(bases.value(p.urlIndex % bases.size()), OrbChunkStore::RelativePath(p.chunk.hash));
+        OrbNetDownloadReq req(url.toStdString(), part.toUtf8().toStdString(), DefaultNetConfig);
+        req.SetMaxSize(p.chunk.compressedSize);
+        req.SetDeadline(ctx->options.fetchDeadlineMs);
+        req.SetTimeout(ctx->options.timeoutSeconds);
+        const int id = ++nextFetchId;
+        Active a;
+        a.pending = p;
+        a.url = url;
+        a.download = network->Download(req, false);
+        active[id] = a;
+        const bool watched = OrbNetDownloadWatcher::Watch(
+            a.download, q,
+            [this, id, part, finalPath](const std::shared_ptr<OrbNetDownload>& dl) { onFetched(id, dl, part, finalPath); },
+            [this, id](const std::shared_ptr<OrbNetDownload>&, long long offset, long long) {
+                auto it = active.find(id);
+                if (it != active.end()) {
+                    it->second.received = offset;
+                    report(false);
+                }
+            });
+        if (!watched) {
+            active.erase(id);
+            fail(QStringLiteral("cannot write %1").arg(part));
+            return false;
+        }
+        return true;
+    }
+
+    void onFetched(int id, const std::shared_ptr<OrbNetDownload>& dl, const QString& part, const QString& finalPath)
+    {
+        auto it = active.find(id);
+        if (it == active.end())
+            return;
+        Active a = it->second;
+        active.erase(it);
+        if (!failReason.isEmpty()) {
+            fail(failReason);
+            return;
+        }
+        const OrbDeliveryLocal::MissingChunk& c = a.pending.chunk;
+        const int mirrors = int(ctx->options.baseUrls.size());
+        Pending next = a.pending;
+        next.urlIndex++;
+        if (dl->Error() != NetNoError) {
+            QFile::remove(part);
+            next.failures++;
+            if (next.failures >= std::max(2, mirrors)) {
+                fail(QStringLiteral("cannot fetch chunk %1 (%2: error %3)").arg(QString::fromLatin1(c.hash), a.url).arg(int(dl->Error())));
+                return;
+            }
+            stats.chunksRefetched++;
+            queue.push_front(next);
+            pump();
+            return;
+        }
+        QString moveError;
+        if (!OrbDeliveryLocal::Rename(part, finalPath, &moveError)) {
+            fail(QStringLiteral("cannot store chunk %1: %2").arg(QString::fromLatin1(c.hash), moveError));
+            return;
+        }
+        QByteArray bytes;
+        QString why;
+        const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
+        if (!cache.Get(c.hash, c.size, bytes, &why)) {
+            QFile::remove(finalPath);
+            next.wrongHash++;
+            if (next.wrongHash >= 2) {
+                fail(QStringLiteral("chunk %1 from %2 refused: %3").arg(QString::fromLatin1(c.hash), a.url, why));
+                return;
+            }
+            stats.chunksRefetched++;
+            queue.push_front(next);
+            pump();
+            return;
+        }
+        stats.chunksFetched++;
+        stats.bytesFetched += c.compressedSize;
+        bytesDone += c.compressedSize;
+        if (ctx->options.stepHook)
+            ctx->options.stepHook(QStringLiteral("fetched:") + QString::fromLatin1(c.hash));
+        report(true);
+        pump();
+    }
+
+    void report(bool force)
+    {
+        qint64 done = bytesDone;
+        for (const auto& a : active)
+            done += std::min<qint64>(a.second.received, a.second.pending.chunk.compressedSize);
+        const qint64 now = clock.isValid() ? clock.elapsed() : 0;
+        if (!force && lastReport >= 0 && now - lastReport < 100)
+            return;
+        lastReport = now;
+        samples.emplace_back(now, done);
+        while (samples.size() > 2 && now - samples.front().first > 5000)
+            samples.pop_front();
+        qint64 speed = 0;
+        const qint64 span = now - samples.front().first;
+        if (span > 0)
+            speed = (done - samples.front().second) * 1000 / span;
+        const qint64 left = speed > 0 ? (bytesTotal - done + speed - 1) / speed : (done >= bytesTotal ? 0 : -1);
+        emit q->progress(done, bytesTotal, speed, left);
+    }
+
+    void stage()
+    {
+        setPhase(OrbDeliveryJob::Staging);
+        step = Step::Stage;
+        // Committing follows staging on the same worker; the phase is announced from there.
+        QPointer<OrbDeliveryJob> job(q);
+        runWorker([job](Context& c) {
+            WorkResult r;
+            const OrbDeliveryLocal::PlanInput in = c.input();
+            if (!OrbDeliveryLocal::StageFiles(in, c.plan, &r.reason, c.options.stepHook))
+                return r;
+            if (c.cancel) {
+                r.reason = QStringLiteral("cancelled");
+                return r;
+            }
+            QMetaObject::invokeMethod(job.data(), [job] {
+                if (job)
+                    job->d->setPhase(OrbDeliveryJob::Committing);
+            }, Qt::QueuedConnection);
+            r.ok = OrbDeliveryLocal::Commit(in, c.plan, c.signature, &r.reason, c.options.stepHook);
+            return r;
+        });
+    }
+};
+
+OrbDeliveryJob::OrbDeliveryJob(OrbNetwork* network, QObject* parent)
+    : QObject(parent), d(std::make_unique<OrbDeliveryJobPrivate>(this, network))
+{
+}
+
+OrbDeliveryJob::~OrbDeliveryJob()
+{
+    if (d->ctx)
+        d->ctx->cancel = true;
+    if (d->manifestDownload)
+        d->manifestDownload->Close();
+    for (auto& a : d->active)
+        a.second.download->Close();
+    d->watcher.waitForFinished();
+}
+
+bool OrbDeliveryJob::Install(const OrbDeliveryOptions& options) { return d->start(Op::Install, options); }
+bool OrbDeliveryJob::Verify(const OrbDeliveryOptions& options) { return d->start(Op::Verify, options); }
+bool OrbDeliveryJob::Repair(const OrbDeliveryOptions& options) { return d->start(Op::Repair, options); }
+
+void OrbDeliveryJob::Cancel()
+{
+    if (d->op == Op::None || d->finished)
+        return;
+    d->fail(QStringLiteral("cancelled"));
+}
+
+OrbDeliveryJob::Phase OrbDeliveryJob::CurrentPhase() const { return d->phase; }
+OrbDeliveryJob::Stats OrbDeliveryJob::Statistics() const { return d->stats; }
+QStringList OrbDeliveryJob::Damaged() const { return d->damaged; }
+QStringList OrbDeliveryJob::Missing() const { return d->missing; }
+
+QString OrbDeliveryJob::InstalledVersion(const QString& folder)
+{
+    if (!Recover(folder))
+        return QString();
+    OrbDeliveryManifest m;
+    if (!OrbDeliveryLocal::LoadInstalled(folder, QString(), std::string(), m, nullptr, nullptr))
+        return QString();
+    return m.version;
+}
+
+bool OrbDeliveryJob::Recover(const QString& folder, QString* reason)
+{
+    return OrbDeliveryLocal::Recover(QDir::cleanPath(QDir(folder).absolutePath()), reason);
+}
