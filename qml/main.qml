@@ -260,6 +260,7 @@ Window {
         function onSigUpdateCheckFailed(reason) { window.handleUpdateCheckFailed(reason) }
         function onSigInstallFailed(reason) { window.handleInstallFailed(reason) }
         function onSigDownloadVerifyFailed(reason) { window.handleDownloadVerifyFailed(reason) }
+        function onSigDownloadFailed(reason) { window.handleDownloadFailed(reason) }
     }
 
     // Every close request, an application quit included, passes here.
@@ -592,6 +593,13 @@ Window {
         dialogs.closeDownload.visible = false
         window.goIdle()
         window.showTip(window.withReason("游戏包校验失败，请重新下载", reason))
+    }
+
+    // The download could not even start: back at the main button, with the reason.
+    function handleDownloadFailed(reason) {
+        downloadDisplayBubble.isPause = true
+        window.goIdle()
+        window.showTip(window.withReason("下载失败，请重试", reason))
     }
 
     function handleTopBarClose() {

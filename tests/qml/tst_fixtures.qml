@@ -41,6 +41,8 @@ TestCase {
             dialogs: [], tip: "", bubbles: ["开始下载", "暂停下载"] },
         download_verify_failed: { request: "download", stage: "Ready", main: "下载游戏", enabled: true, check: "",
             dialogs: ["commonTipDialog"], tip: "游戏包校验失败，请重新下载", bubbles: ["开始下载"] },
+        download_not_started: { request: "download", stage: "Ready", main: "下载游戏", enabled: true, check: "",
+            dialogs: ["commonTipDialog"], tip: "下载失败，请重试", bubbles: [] },
         install_ok: { request: "install", stage: "Installed", main: "开始游戏", enabled: true, check: "",
             dialogs: [], tip: "", bubbles: ["安装完成"] },
         install_failed: { request: "install", stage: "Downloaded", main: "安装游戏", enabled: true, check: "",

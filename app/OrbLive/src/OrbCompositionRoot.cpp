@@ -12,7 +12,10 @@
 #include "model/OrbModel.h"
 #include "ui/QmlLiveHost.h"
 
+#include "OrbSignedSettings.h"
+
 #include <QApplication>
+#include <QFile>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <cstdio>
@@ -42,6 +45,16 @@ int runQmlLive(QApplication& app, const QStringList& arguments, int switchAt)
     return app.exec();
 }
 
+// [Basic] GameName of config/game_settings.ini beside the program, read as text.
+std::string shippedGameName()
+{
+    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/config/game_settings.ini"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const std::string text = file.read(1 << 20).toStdString();
+    return QString::fromStdString(OrbSignedSettings::Value(text, "Basic", "GameName")).trimmed().toStdString();
+}
+
 } // namespace
 
 int OrbLauncherMain(int argc, char** argv)
@@ -60,6 +73,20 @@ int OrbLauncherMain(int argc, char** argv)
         const int code = runQmlLive(*app, app->arguments(), qmlLive);
         app.reset();
         return code;
+    }
+
+    // A second launcher of this copy's game must touch nothing of the running one:
+    // the components' Init already saves the INI files (and with them their
+    // backups) and the scene starts work. So the test comes first, by the game name
+    // of the shipped settings, read without writing; only the log hears why.
+    const std::string shippedGame = shippedGameName();
+    if (!shippedGame.empty() && IsAlreadyRunning(shippedGame)) {
+        ComponentRegister registry;
+        registry.RegisterLog<OrbLogImpl>("OrbLogImpl");
+        registry.InitAll();
+        ORB_LOG(OrbLogInfo, "another launcher for this game is running; leaving");
+        std::fprintf(stderr, "OrbLive: another launcher for this game is running; leaving\n");
+        return 0;
     }
 
     int exitCode = 0;
@@ -87,7 +114,8 @@ int OrbLauncherMain(int argc, char** argv)
             IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
             const std::string gameName =
                 model ? model->GetStringValue(OrbConfig::GameSettingConfig, "Basic", "GameName") : std::string();
-            if (IsAlreadyRunning(gameName)) {
+            // Taken above by the shipped name, unless the shipped file had none.
+            if (shippedGame.empty() && IsAlreadyRunning(gameName)) {
                 ORB_LOG(OrbLogInfo, "another launcher for this game is running; leaving");
             } else {
                 OrbPlatform::QuitOnTerminationRequest();

@@ -243,7 +243,7 @@ private slots:
             "sigExtractGameFinished", "sigExtractLauncherFinish", "sigStartPlayGameCallback", "sigNotFoundExecutable",
             "sigUpdateCheckStart", "sigUpdateCheckCallback", "sigUpdateCheckFinish", "sigHintUpdate",
             "sigLauncherUpdateStart", "sigLauncherInstall", "sigUpdateGameHint", "sigCloseAllGames",
-            "sigUpdateCheckFailed", "sigInstallFailed", "sigDownloadVerifyFailed"};
+            "sigUpdateCheckFailed", "sigInstallFailed", "sigDownloadVerifyFailed", "sigDownloadFailed"};
         QCOMPARE(signalNames, expectedSignals);
         const QSet<QString> expectedMethods = {
             "DownLoadBtnClick", "GetPathCapacity", "GetDownLoadFileSize", "SetDownloadStatus", "StartInstall",

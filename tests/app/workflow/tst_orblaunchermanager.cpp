@@ -121,6 +121,7 @@ class tst_OrbLauncherManager : public QObject {
         ORB_TRACE1(sigUpdateCheckFailed, QString);
         ORB_TRACE1(sigInstallFailed, QString);
         ORB_TRACE1(sigDownloadVerifyFailed, QString);
+        ORB_TRACE1(sigDownloadFailed, QString);
 #undef ORB_TRACE0
 #undef ORB_TRACE1
 #undef ORB_TRACE2
@@ -1161,7 +1162,7 @@ private slots:
     {
         QTest::addColumn<QString>("outcome");
         for (const char* o : {"check_ok", "check_offline", "check_not_started", "check_launcher_hint", "check_forced",
-                              "check_game_update", "download_ok", "download_network_failure", "download_verify_failed",
+                              "check_game_update", "download_ok", "download_network_failure", "download_verify_failed", "download_not_started",
                               "install_ok", "install_failed", "launcher_ok", "launcher_download_failed",
                               "launcher_unpack_failed", "play_and_end", "play_not_found"})
             QTest::newRow(o) << QString::fromLatin1(o);
@@ -1234,8 +1235,17 @@ private slots:
                 setLocal("Basic", "GamePackageUrl", m_srv.url("/drop/game.zip"));
             if (outcome == "download_verify_failed")
                 setLocal("Basic", "GamePackageSha256", QString(64, 'b'));
+            if (outcome == "download_not_started") {
+                writeFile(m_disk.filePath("Games/afile"), "a file where the download folder would go");
+                setApp("DownLoadPath", m_disk.filePath("Games/afile/Orbdownload"));
+            }
             m_view->SetDownloadStatus(true);
-            waitFor({"sigDownloadFinish", "sigDownloadStop"});
+            if (outcome == "download_not_started")
+                waitFor({"sigDownloadBtnClickedCallback"});
+            else
+                waitFor({"sigDownloadFinish", "sigDownloadStop"});
+            if (outcome == "download_not_started")
+                QVERIFY(!flag("IsDownloadStart"));
         } else if (outcome.startsWith("install_")) {
             m_view->StartInstall();
             waitFor({"sigExtractGameFinished", "sigInstallFailed"});

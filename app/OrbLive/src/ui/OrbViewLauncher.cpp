@@ -236,8 +236,10 @@ void OrbViewLauncher::SetInstallPath(QString path)
     const std::string section = OrbModel::GameSection();
     m->SetString(OrbConfig::AppConfig, section.c_str(), "InstallDirectory", path.toUtf8().constData());
     const QString downloadDir = path + QStringLiteral("/Orbdownload");
+    // With all missing parents: on a fresh account the chosen folder itself may
+    // not exist yet. A failure leaves the key pointing at a folder still to be made.
     if (!QDir(downloadDir).exists())
-        QDir().mkdir(downloadDir); // one level only; a failure leaves the key pointing at a folder still to be made
+        QDir().mkpath(downloadDir);
     m->SetString(OrbConfig::AppConfig, section.c_str(), "DownLoadPath", downloadDir.toUtf8().constData());
 }
 

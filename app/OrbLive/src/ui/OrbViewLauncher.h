@@ -81,4 +81,6 @@ signals:
     void sigUpdateCheckFailed(QString reason);
     void sigInstallFailed(QString reason);
     void sigDownloadVerifyFailed(QString reason);
+    // The game download could not start (no folder, a file that cannot be written).
+    void sigDownloadFailed(QString reason);
 };

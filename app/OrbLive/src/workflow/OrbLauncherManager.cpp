@@ -38,6 +38,7 @@ OrbLauncherManager::OrbLauncherManager(QObject* parent)
 
     connect(m_gameInstall, &OrbGameInstall::downloadCallback, this, &OrbLauncherManager::sigDownloadBtnClickedCallback);
     connect(m_gameInstall, &OrbGameInstall::verifyFailed, this, &OrbLauncherManager::sigDownloadVerifyFailed);
+    connect(m_gameInstall, &OrbGameInstall::downloadFailed, this, &OrbLauncherManager::sigDownloadFailed);
     connect(m_gameInstall, &OrbGameInstall::installed, this, &OrbLauncherManager::sigExtractGameFinished);
     connect(m_gameInstall, &OrbGameInstall::installFailed, this, &OrbLauncherManager::sigInstallFailed);
 
@@ -124,6 +125,7 @@ void OrbLauncherManager::Init()
     connect(this, &OrbLauncherManager::sigUpdateCheckFailed, view, &OrbViewLauncher::sigUpdateCheckFailed);
     connect(this, &OrbLauncherManager::sigInstallFailed, view, &OrbViewLauncher::sigInstallFailed);
     connect(this, &OrbLauncherManager::sigDownloadVerifyFailed, view, &OrbViewLauncher::sigDownloadVerifyFailed);
+    connect(this, &OrbLauncherManager::sigDownloadFailed, view, &OrbViewLauncher::sigDownloadFailed);
 
     view->prepare();
     view->registerContext();

@@ -50,6 +50,7 @@ signals:
     void sigUpdateCheckFailed(QString reason);
     void sigInstallFailed(QString reason);
     void sigDownloadVerifyFailed(QString reason);
+    void sigDownloadFailed(QString reason);
     // Successful ends only: the installer's own completion signals follow every
     // outcome, so the scene hears of them through the controller.
     void sigExtractGameFinished();

@@ -76,11 +76,21 @@ void OrbGameInstall::setDownloadStatus(bool status)
         emit downloadCallback(false);
         return;
     }
+    // The download folder below the chosen one, with whatever is missing of it.
+    QDir().mkpath(folder);
     const bool result = backend->RequestAsnycDownLoadUrl(url, folder + QLatin1Char('/') + name, check);
+    if (!result) {
+        // Nothing started: the flags stay, so the scene offers the folder choice
+        // again instead of a download that is refused every time.
+        ORB_LOG(OrbLogError, "The game download could not start: %s", qUtf8Printable(folder + QLatin1Char('/') + name));
+        emit downloadFailed(QStringLiteral("%1 cannot be written").arg(folder + QLatin1Char('/') + name));
+        emit downloadCallback(false);
+        return;
+    }
     SetAppBool(model, OrbKey::IsDownloadStart, true);
     SetAppBool(model, OrbKey::IsDownloadFinish, false);
     SetAppBool(model, OrbKey::IsInstallGmae, false);
-    emit downloadCallback(result);
+    emit downloadCallback(true);
 }
 
 void OrbGameInstall::onDownloaded()

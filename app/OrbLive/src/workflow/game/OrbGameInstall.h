@@ -31,6 +31,7 @@ public:
 signals:
     void downloadCallback(bool result);
     void verifyFailed(QString reason);
+    void downloadFailed(QString reason);
     void installed();
     void installFailed(QString reason);
 
