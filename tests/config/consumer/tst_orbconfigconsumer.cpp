@@ -28,6 +28,7 @@ void tst_OrbConfigConsumer::linksAndRunsWithOnlyOrbConfig()
     const QStringList defines = QStringLiteral(ORB_CONSUMER_DEFINES).split(QLatin1Char('|'), Qt::SkipEmptyParts);
     for (const QString& define : defines)
         args << QStringLiteral("-D") + define;
+    args << QStringLiteral(ORB_CONSUMER_FLAGS).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString libDir = QStringLiteral(ORB_CONSUMER_LIBDIR);
     args << QStringLiteral("-L") + libDir << QStringLiteral("-Wl,-rpath,") + libDir << QStringLiteral("-lOrbConfig");
 
