@@ -25,9 +25,13 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 check() {
   local src=$1 defs=()
+  # The configuration library's export header is generated for the compiler
+  # that configured the build (visibility attributes here); a Windows build's
+  # own generated header says this instead.
   case "$src" in
-    config/*) defs=(-DORBCONFIG_LIBRARY) ;;
-    network/*) defs=(-DORBNETWORK_LIBRARY) ;;
+    config/*) defs=(-DORBCONFIG_LIBRARY "-DORBCONFIG_EXPORT=__declspec(dllexport)") ;;
+    network/*) defs=(-DORBNETWORK_LIBRARY "-DORBCONFIG_EXPORT=__declspec(dllimport)") ;;
+    *) defs=("-DORBCONFIG_EXPORT=__declspec(dllimport)") ;;
   esac
   "$cxx" "${args[@]}" "${defs[@]}" "$src" 2>&1 || echo "$src: failed"
 }

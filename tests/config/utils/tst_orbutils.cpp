@@ -83,6 +83,9 @@ struct Answer {
     QByteArray contentLength; // announced without sending a body; "none" omits the header
     QByteArray location;
     bool silent = false;      // accept, read the request, never answer
+    bool chunked = false;     // no Content-Length: the length is learnt only by reading
+    int pieceSize = 0;        // with pieceDelayMs: the body sent in pieces of this size
+    int pieceDelayMs = 0;
 };
 const QHostAddress kLoop6(QHostAddress::LocalHostIPv6);
 
@@ -137,6 +140,8 @@ private slots:
     void geolocation_data();
     void geolocation();
     void geolocationFromSeveralThreads();
+    void geolocationBounds_data();
+    void geolocationBounds();
 
 private:
     orbtest::HttpReply replyFor(const Answer& a) const;
@@ -425,6 +430,9 @@ orbtest::HttpReply tst_OrbUtils::replyFor(const Answer& a) const
     rep.status = a.status;
     rep.body = a.body;
     rep.noResponse = a.silent;
+    rep.chunked = a.chunked;
+    rep.chunkSize = a.pieceSize;
+    rep.chunkDelayMs = a.pieceDelayMs;
     if (!a.location.isEmpty())
         rep.headers.append({"Location", a.location});
     if (!a.contentLength.isEmpty()) {
@@ -469,6 +477,7 @@ void tst_OrbUtils::init()
     OrbUtilsSettings::setCountryService(QUrl(m_https.url()));
     OrbUtilsSettings::setCountryCodeService(QUrl(m_http.url()));
     OrbUtilsSettings::setRequestTimeoutMs(OrbUtilsSettings::kDefaultRequestTimeoutMs);
+    OrbUtilsSettings::setRequestDeadlineMs(OrbUtilsSettings::kDefaultRequestDeadlineMs);
     m_http.clearLog();
     m_https.clearLog();
 }
@@ -499,6 +508,12 @@ void tst_OrbUtils::geolocationSettings()
     QCOMPARE(OrbUtilsSettings::countryCodeUrl(), QUrl(QStringLiteral("http://127.0.0.1:2/json/")));
     OrbUtilsSettings::setRequestTimeoutMs(-5);
     QCOMPARE(OrbUtilsSettings::requestTimeoutMs(), 0);
+    OrbUtilsSettings::setRequestDeadlineMs(-5);
+    QCOMPARE(OrbUtilsSettings::requestDeadlineMs(), 0);
+    OrbUtilsSettings::restoreDefaults();
+    QCOMPARE(OrbUtilsSettings::requestDeadlineMs(), OrbUtilsSettings::kDefaultRequestDeadlineMs);
+    QVERIFY(OrbUtilsSettings::requestDeadlineMs() > 0);
+    init();
 }
 
 void tst_OrbUtils::downloadFileSize_data()
@@ -673,6 +688,60 @@ void tst_OrbUtils::geolocationFromSeveralThreads()
         delete t;
     }
     QCOMPARE(good.loadRelaxed(), 20);
+}
+
+// A geolocation answer is read whole into memory and waited for in the caller's
+// thread: both must stay bounded whatever the service sends.
+void tst_OrbUtils::geolocationBounds_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<int>("deadlineMs");
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<QString>("countryCode");
+
+    const QByteArray good = R"({"country":"Germany","countryCode":"DE"})";
+    const qint64 cap = OrbUtilsSettings::kMaxAnswerBytes;
+    // Valid JSON either way: white space pads it to the wanted length.
+    auto padded = [&good](qint64 size) { return good + QByteArray(int(size - good.size()), ' '); };
+
+    Answer atCap;
+    atCap.body = padded(cap);
+    Answer announcedBeyond;
+    announcedBeyond.body = padded(1 << 20);
+    Answer receivedBeyond = announcedBeyond;
+    receivedBeyond.chunked = true;
+    Answer trickling;
+    trickling.body = padded(400);
+    trickling.pieceSize = 20;
+    trickling.pieceDelayMs = 100;  // 2 s in all, a byte every few milliseconds
+    Answer slowInTime = trickling;
+    slowInTime.pieceDelayMs = 10;
+
+    QTest::newRow("body at the cap") << atCap << 0 << "Germany" << "DE";
+    QTest::newRow("announced body beyond the cap") << announcedBeyond << 0 << "" << "";
+    QTest::newRow("unannounced body beyond the cap") << receivedBeyond << 0 << "" << "";
+    QTest::newRow("trickle cut at the deadline") << trickling << 300 << "" << "";
+    QTest::newRow("slow body within the deadline") << slowInTime << 20000 << "Germany" << "DE";
+}
+
+void tst_OrbUtils::geolocationBounds()
+{
+    QFETCH(Answer, answer);
+    QFETCH(int, deadlineMs);
+    QFETCH(QString, country);
+    QFETCH(QString, countryCode);
+
+    {
+        QMutexLocker lock(&m_answerLock);
+        m_answer = answer;
+    }
+    if (deadlineMs > 0)
+        OrbUtilsSettings::setRequestDeadlineMs(deadlineMs);
+
+    QCOMPARE(OrbUtils::getCountryByIP(), country);
+    QCOMPARE(OrbUtils::getCountryCodeByIP(), countryCode);
+    QCOMPARE(m_https.count(), 1);
+    QCOMPARE(m_http.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_OrbUtils)

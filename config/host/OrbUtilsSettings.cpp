@@ -9,6 +9,7 @@ struct Settings {
     QUrl country{QString::fromLatin1(OrbUtilsSettings::kDefaultCountryService)};
     QUrl countryCode{QString::fromLatin1(OrbUtilsSettings::kDefaultCountryCodeService)};
     int timeoutMs = OrbUtilsSettings::kDefaultRequestTimeoutMs;
+    int deadlineMs = OrbUtilsSettings::kDefaultRequestDeadlineMs;
 };
 
 Settings& settings()
@@ -66,6 +67,18 @@ void OrbUtilsSettings::setRequestTimeoutMs(int ms)
     settings().timeoutMs = ms < 0 ? 0 : ms;
 }
 
+int OrbUtilsSettings::requestDeadlineMs()
+{
+    std::lock_guard<std::mutex> guard(settings().lock);
+    return settings().deadlineMs;
+}
+
+void OrbUtilsSettings::setRequestDeadlineMs(int ms)
+{
+    std::lock_guard<std::mutex> guard(settings().lock);
+    settings().deadlineMs = ms < 0 ? 0 : ms;
+}
+
 QUrl OrbUtilsSettings::countryUrl()
 {
     return withPath(countryService(), "/json");
@@ -82,4 +95,5 @@ void OrbUtilsSettings::restoreDefaults()
     settings().country = QUrl(QString::fromLatin1(kDefaultCountryService));
     settings().countryCode = QUrl(QString::fromLatin1(kDefaultCountryCodeService));
     settings().timeoutMs = kDefaultRequestTimeoutMs;
+    settings().deadlineMs = kDefaultRequestDeadlineMs;
 }

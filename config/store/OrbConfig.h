@@ -1,12 +1,11 @@
 #pragma once
 
-#include "OrbConfigExport.h"
+#include "orbconfig_export.h"
 
-#include <mutex>
+#include <memory>
 #include <string>
 
-struct config_data;
-typedef struct config_data config_t;
+class OrbConfigPrivate;
 
 // Typed, thread-safe access to the launcher's three INI files. Every write is on
 // disk when it returns; reads hand out copies, so a concurrent write of the same
@@ -49,9 +48,6 @@ public:
     // opened nor created.
     std::string GetSpecifyConfigValue(const std::string& path, const char* section, const char* key);
 
-    void SetConfigValueImpl(config_t* config, const char* section, const char* key, const char* value);
-    void SetConfigValueImpl(config_t* config, const char* section, const char* key, double value);
-
     // Folders the store works in (resolved from the names given above).
     std::string ConfigFolderPath() const;
     static std::string GameSettingsFolderPath();
@@ -63,19 +59,7 @@ public:
     static constexpr const char* kBackupSuffix = "bak";
 
 private:
-    config_t*& storeFor(OrbConfigType type);
-    bool loadInto(OrbConfigType type, const std::string& path);
-    void save(config_t* store);
-
-    config_t* m_appConfig = nullptr;
-    config_t* m_userConfig = nullptr;
-    config_t* m_gameSettingConfig = nullptr;
-    std::string m_configDir;
-    std::string m_appFileName;
-    std::string m_userFileName;
-    std::mutex m_lock;
-    // Per store (application, user, game settings): the file and the temporary
-    // name its saves are written to.
-    std::string m_paths[3];
-    std::string m_temps[3];
+    // The libobs stores and the lock stay out of this header: callers need
+    // neither libobs's config types nor the layout of this class.
+    std::unique_ptr<OrbConfigPrivate> d;
 };

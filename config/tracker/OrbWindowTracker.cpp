@@ -1,7 +1,7 @@
 // The game window tracker: system-neutral state and reactions. The system side
 // (enumeration, client area, hooking) is in platform/OrbWindowPlatform*.cpp.
 
-#include "OrbUtils.h"
+#include "OrbWindowTracker_p.h"
 
 #include "platform/OrbWindowPlatform.h"
 
@@ -52,7 +52,7 @@ void onGameWindowEvent(OrbWindowPlatform::WindowEvent event)
     switch (event) {
     case WindowEvent::Moved:
     case WindowEvent::Resized:
-        OrbUtils::updateWindowPosition(g_overlay.data(), g_tracked);
+        OrbWindowTracker::updatePosition(g_overlay.data(), g_tracked);
         break;
     case WindowEvent::Raised:
         invoke("raise");
@@ -65,12 +65,12 @@ void onGameWindowEvent(OrbWindowPlatform::WindowEvent event)
 
 } // namespace
 
-OrbWindowHandle OrbUtils::findUnityWindow()
+OrbWindowHandle OrbWindowTracker::findGameWindow()
 {
     return searchGameWindow(g_overlay.data());
 }
 
-void OrbUtils::windowUpdaterStart(QQuickWindow* window)
+void OrbWindowTracker::start(QQuickWindow* window)
 {
     g_overlay = window;
     if (g_tracked || !window)
@@ -80,7 +80,7 @@ void OrbUtils::windowUpdaterStart(QQuickWindow* window)
         g_tracked = found;
 }
 
-void OrbUtils::windowUpdaterStop()
+void OrbWindowTracker::stop()
 {
     if (!g_tracked)
         return;
@@ -89,7 +89,7 @@ void OrbUtils::windowUpdaterStop()
     g_overlay = nullptr;
 }
 
-void OrbUtils::updateWindowPosition(QQuickWindow* window, OrbWindowHandle hwnd)
+void OrbWindowTracker::updatePosition(QQuickWindow* window, OrbWindowHandle hwnd)
 {
     QRect area;
     if (!hwnd || !OrbWindowPlatform::clientAreaOnScreen(hwnd, &area) || !window)

@@ -1,5 +1,7 @@
 #include "OrbConfig.h"
-#include "OrbConfigFiles.h"
+#include "OrbConfig_p.h"
+
+#include "platform/OrbConfigFiles.h"
 
 #include <util/bmem.h>
 #include <util/config-file.h>
@@ -138,42 +140,42 @@ std::string cleanPath(const char* path)
 
 } // namespace
 
-OrbConfig::OrbConfig() = default;
+OrbConfig::OrbConfig() : d(std::make_unique<OrbConfigPrivate>()) {}
 
 OrbConfig::~OrbConfig()
 {
     std::fputs("~OrbConfig called\n", stdout);
     std::fflush(stdout);
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(d->lock);
     // Every write has been saved already; closing must not save again.
-    config_close(m_appConfig);
-    config_close(m_userConfig);
-    config_close(m_gameSettingConfig);
-    m_appConfig = m_userConfig = m_gameSettingConfig = nullptr;
+    config_close(d->appConfig);
+    config_close(d->userConfig);
+    config_close(d->gameSettingConfig);
+    d->appConfig = d->userConfig = d->gameSettingConfig = nullptr;
 }
 
 bool OrbConfig::SetConfigDir(const std::string& dir)
 {
-    m_configDir = dir;
+    d->configDir = dir;
     return true;
 }
 
 bool OrbConfig::SetSDKConfigFile(const std::string& fileName)
 {
-    m_appFileName = fileName;
+    d->appFileName = fileName;
     return true;
 }
 
 bool OrbConfig::SetUserConfigFile(const std::string& fileName)
 {
-    m_userFileName = fileName;
+    d->userFileName = fileName;
     return true;
 }
 
 std::string OrbConfig::ConfigFolderPath() const
 {
     char buffer[2048] = {};
-    if (os_get_config_path(buffer, sizeof(buffer) - 1, m_configDir.c_str()) <= 0)
+    if (os_get_config_path(buffer, sizeof(buffer) - 1, d->configDir.c_str()) <= 0)
         return {};
     return buffer;
 }
@@ -211,7 +213,7 @@ bool OrbConfig::Init()
     return LoadGameSettingConfig(gameFolder);
 }
 
-bool OrbConfig::loadInto(OrbConfigType type, const std::string& path)
+bool OrbConfigPrivate::loadInto(OrbConfig::OrbConfigType type, const std::string& path)
 {
     config_t*& store = storeFor(type);
     if (store) {
@@ -241,54 +243,54 @@ bool OrbConfig::loadInto(OrbConfigType type, const std::string& path)
         }
     }
     QFile::remove(qtemp);
-    const int index = type == UserConfig ? 1 : type == GameSettingConfig ? 2 : 0;
-    m_paths[index] = store ? path : std::string();
-    m_temps[index] = store ? temp : std::string();
+    const int index = type == OrbConfig::UserConfig ? 1 : type == OrbConfig::GameSettingConfig ? 2 : 0;
+    paths[index] = store ? path : std::string();
+    temps[index] = store ? temp : std::string();
     return store != nullptr;
 }
 
 bool OrbConfig::LoadAppConfig(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return loadInto(AppConfig, folder + "/" + m_appFileName);
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->loadInto(AppConfig, folder + "/" + d->appFileName);
 }
 
 bool OrbConfig::LoadUserConfig(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return loadInto(UserConfig, folder + "/" + m_userFileName);
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->loadInto(UserConfig, folder + "/" + d->userFileName);
 }
 
 bool OrbConfig::LoadGameSettingConfig(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (!loadInto(GameSettingConfig, folder + "/" + kGameSettingsFile))
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (!d->loadInto(GameSettingConfig, folder + "/" + kGameSettingsFile))
         return false;
     for (const RequiredKey& k : kGameSettingKeys) {
-        if (!config_has_user_value(m_gameSettingConfig, k.section, k.key))
-            config_set_string(m_gameSettingConfig, k.section, k.key, "");
+        if (!config_has_user_value(d->gameSettingConfig, k.section, k.key))
+            config_set_string(d->gameSettingConfig, k.section, k.key, "");
     }
-    save(m_gameSettingConfig);
+    d->save(d->gameSettingConfig);
     return true;
 }
 
-config_t*& OrbConfig::storeFor(OrbConfigType type)
+config_t*& OrbConfigPrivate::storeFor(OrbConfig::OrbConfigType type)
 {
     switch (type) {
-    case UserConfig:
-        return m_userConfig;
-    case GameSettingConfig:
-        return m_gameSettingConfig;
+    case OrbConfig::UserConfig:
+        return userConfig;
+    case OrbConfig::GameSettingConfig:
+        return gameSettingConfig;
     default:
-        return m_appConfig;
+        return appConfig;
     }
 }
 
-void OrbConfig::save(config_t* store)
+void OrbConfigPrivate::save(config_t* store)
 {
-    const int index = store == m_userConfig ? 1 : store == m_gameSettingConfig ? 2 : 0;
-    const std::string& path = m_paths[index];
-    const std::string& temp = m_temps[index];
+    const int index = store == userConfig ? 1 : store == gameSettingConfig ? 2 : 0;
+    const std::string& path = paths[index];
+    const std::string& temp = temps[index];
     if (!store || path.empty())
         return;
     // 1. The complete new content, on disk, under the temporary name.
@@ -314,15 +316,15 @@ void OrbConfig::save(config_t* store)
 
 bool OrbConfig::GetConfigHasKey(OrbConfigType type, const char* section, const char* key)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     return store && config_has_user_value(store, section, key);
 }
 
 std::string OrbConfig::GetStringValue(OrbConfigType type, const char* section, const char* key)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store || !config_has_user_value(store, section, key))
         return {};
     const char* value = config_get_string(store, section, key);
@@ -331,8 +333,8 @@ std::string OrbConfig::GetStringValue(OrbConfigType type, const char* section, c
 
 int OrbConfig::GetIntValue(OrbConfigType type, const char* section, const char* key)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store || !config_has_user_value(store, section, key))
         return -1;
     return static_cast<int>(config_get_int(store, section, key));
@@ -340,8 +342,8 @@ int OrbConfig::GetIntValue(OrbConfigType type, const char* section, const char* 
 
 bool OrbConfig::GetBoolValue(OrbConfigType type, const char* section, const char* key)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store)
         return false;
     return config_get_bool(store, section, key);
@@ -349,37 +351,37 @@ bool OrbConfig::GetBoolValue(OrbConfigType type, const char* section, const char
 
 void OrbConfig::SetString(OrbConfigType type, const char* section, const char* key, const char* value)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store)
         return;
     config_set_string(store, section, key, value ? value : "");
-    save(store);
+    d->save(store);
 }
 
 void OrbConfig::SetInt(OrbConfigType type, const char* section, const char* key, int value)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store)
         return;
     config_set_int(store, section, key, value);
-    save(store);
+    d->save(store);
 }
 
 void OrbConfig::SetBool(OrbConfigType type, const char* section, const char* key, bool value)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    config_t* store = storeFor(type);
+    std::lock_guard<std::mutex> guard(d->lock);
+    config_t* store = d->storeFor(type);
     if (!store)
         return;
     config_set_bool(store, section, key, value);
-    save(store);
+    d->save(store);
 }
 
 std::string OrbConfig::GetSpecifyConfigValue(const std::string& path, const char* section, const char* key)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(d->lock);
     config_t* temp = nullptr;
     if (config_open(&temp, path.c_str(), CONFIG_OPEN_EXISTING) != CONFIG_SUCCESS) {
         temp = config_create(path.c_str());
@@ -394,14 +396,4 @@ std::string OrbConfig::GetSpecifyConfigValue(const std::string& path, const char
     }
     config_close(temp);
     return result;
-}
-
-void OrbConfig::SetConfigValueImpl(config_t* config, const char* section, const char* key, const char* value)
-{
-    config_set_string(config, section, key, value);
-}
-
-void OrbConfig::SetConfigValueImpl(config_t* config, const char* section, const char* key, double value)
-{
-    config_set_double(config, section, key, value);
 }

@@ -1,6 +1,6 @@
-// AES-128-CBC string encryption of OrbUtils.
+// AES-128-CBC string encryption behind OrbUtils::AESEncrypt and AESDecrypt.
 
-#include "OrbUtils.h"
+#include "OrbAes_p.h"
 
 #include <QByteArray>
 
@@ -39,8 +39,7 @@ const unsigned char* bytesOf(const std::string& s)
 
 } // namespace
 
-std::string OrbUtils::AESEncrypt(const std::string& plaintext, const std::string& key,
-                                 const std::string& iv)
+std::string OrbAes::encrypt(const std::string& plaintext, const std::string& key, const std::string& iv)
 {
     if (key.size() != kKeyLength)
         throw std::invalid_argument("Invalid key length");
@@ -73,8 +72,7 @@ std::string OrbUtils::AESEncrypt(const std::string& plaintext, const std::string
     return raw.toBase64().toStdString();
 }
 
-std::string OrbUtils::AESDecrypt(const std::string& ciphertext, const std::string& key,
-                                 const std::string& iv)
+std::string OrbAes::decrypt(const std::string& ciphertext, const std::string& key, const std::string& iv)
 {
     if (key.size() != kKeyLength)
         throw std::invalid_argument("Invalid key length, expected " + std::to_string(kKeyLength)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OrbConfigExport.h"
+#include "orbconfig_export.h"
 
 #include <QHostAddress>
 #include <QList>
