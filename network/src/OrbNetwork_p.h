@@ -38,7 +38,7 @@ class OrbNetUploader;
 class OrbNetProbe;
 
 class OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser,
-                                            public IOrbTransferEngine {
+                          public IOrbTransferEngine {
     Q_OBJECT
 public:
     using DispatchObserver = std::function<void(int id, ProxyMode mode, const std::string& ip)>;
