@@ -1,15 +1,24 @@
 #include "OrbHostParser_p.h"
 
 #include "OrbDnsResolver.h"
-#include "OrbNetIPSelector_p.h"
 
 #include <QHostAddress>
 #include <QPointer>
 #include <QTimer>
 
-OrbHostParser::OrbHostParser(OrbNetIPSelector* selector, const QString& scheme, const QString& host, int port)
-    : QObject(selector), m_selector(selector), m_scheme(scheme), m_host(host), m_port(port)
+IOrbHostParserOwner::~IOrbHostParserOwner() = default;
+
+OrbHostParser::OrbHostParser(IOrbHostParserOwner* owner, const QString& scheme, const QString& host, int port,
+                             QObject* parent)
+    : QObject(parent), m_owner(owner), m_scheme(scheme), m_host(host), m_port(port)
 {
+}
+
+std::string OrbHostParser::FallbackAddress(const std::string& host)
+{
+    static const std::map<std::string, std::string> table{{"any", "127.0.0.1"}};
+    auto it = table.find(host);
+    return it != table.end() ? it->second : table.at("any");
 }
 
 OrbHostParser::~OrbHostParser()
@@ -22,7 +31,7 @@ OrbHostParser::~OrbHostParser()
 
 void OrbHostParser::Start()
 {
-    m_systemProxy = m_selector->HasSystemProxy(m_scheme, m_host, m_port);
+    m_systemProxy = m_owner->HasSystemProxy(m_scheme, m_host, m_port);
     QHostAddress literal;
     m_literal = literal.setAddress(m_host) && literal.protocol() == QAbstractSocket::IPv4Protocol;
     m_refresh = new QTimer(this);
@@ -45,10 +54,10 @@ void OrbHostParser::startLookups()
     const int gen = ++m_generation;
     m_finishedLookups = 0;
     m_reported[0] = m_reported[1] = false;
-    IOrbDnsResolver* resolver = m_selector->Resolver();
+    IOrbDnsResolver* resolver = m_owner->Resolver();
     for (int i = 0; i < m_lookupCount; ++i) {
         // A resolver that never answers must not hold the host's first requests for long.
-        QTimer::singleShot(m_selector->LookupTimeout(), this,
+        QTimer::singleShot(m_owner->LookupTimeout(), this,
                            [this, gen, i] { LookupFinished(gen, i, false, QStringList()); });
         if (!resolver) {
             LookupFinished(gen, i, false, QStringList());
@@ -80,7 +89,7 @@ void OrbHostParser::LookupFinished(int generation, int index, bool ok, const QSt
     }
     if (++m_finishedLookups == m_lookupCount) {
         if (m_addresses.empty())
-            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), OrbSourceSystem);
+            AddAddress(FallbackAddress(m_host.toStdString()), OrbSourceSystem);
         ProbeAllRoutes();
     }
 }
@@ -90,7 +99,7 @@ void OrbHostParser::AddAddress(const std::string& ip, OrbAddressSource source)
     if (m_addresses.count(ip))
         return;
     auto& types = m_addresses[ip];
-    const qint64 now = m_selector->Now();
+    const qint64 now = m_owner->Now();
     auto make = [&](OrbRouteType type) {
         auto* r = new OrbNetRouteStatus;
         r->ip = ip;
@@ -154,11 +163,11 @@ void OrbHostParser::ProbeAllRoutes()
         auto* s = new OrbNetReqStatus;
         s->kind = OrbAttemptProbe;
         s->route = r;
-        s->start = m_selector->Now();
+        s->start = m_owner->Now();
         s->listed = true;
         r->probeRecords.push_back(s);
         QPointer<OrbHostParser> self(this);
-        m_selector->SendProbe(s, [self, pass](OrbNetReqStatus* st) {
+        m_owner->SendProbe(s, [self, pass](OrbNetReqStatus* st) {
             // A result of an earlier, overlapped pass still counts in the route's
             // statistics (the selector did that) but not towards this pass's end.
             if (self && pass == self->m_pass)
@@ -172,7 +181,7 @@ void OrbHostParser::AnswerProbes()
     const std::list<int> ids = std::move(m_pendingProbes);
     m_pendingProbes.clear();
     for (int id : ids)
-        m_selector->Engine()->ProbeDone(id, RouteList());
+        m_owner->ProbeAnswered(id, RouteList());
 }
 
 void OrbHostParser::ProbeFinished(OrbNetReqStatus*)
@@ -187,7 +196,7 @@ void OrbHostParser::ProbeFinished(OrbNetReqStatus*)
         m_pending.clear();
         for (const auto& p : pending) {
             OrbNetRouteStatus* route = SelectRoute(p.first, p.second);
-            m_selector->Engine()->ProcessHttp(RouteProxyMode(route->type), route->ip, p.second->id, 0);
+            m_owner->RouteChosen(route, p.second->id);
         }
     }
 }
@@ -219,7 +228,7 @@ OrbNetReqStatus* OrbHostParser::DispatchHttp(ProxyMode mode, int id)
     s->id = id;
     if (m_ready) {
         OrbNetRouteStatus* route = SelectRoute(mode, s);
-        m_selector->Engine()->ProcessHttp(RouteProxyMode(route->type), route->ip, id, 0);
+        m_owner->RouteChosen(route, id);
     } else {
         m_pending.emplace_back(mode, s);
     }
@@ -246,12 +255,12 @@ OrbNetRouteStatus* OrbHostParser::SelectRoute(ProxyMode mode, OrbNetReqStatus* s
         // No route of the wanted kind (cannot happen with at least one address): use any.
         const auto all = Routes();
         if (all.empty())
-            AddAddress(OrbNetIPSelector::FallbackAddress(m_host.toStdString()), OrbSourceSystem);
+            AddAddress(FallbackAddress(m_host.toStdString()), OrbSourceSystem);
         best = Routes().front();
     }
     OrbNetRouteStatus* chosen = best;
     if (mode == ProxySocks5) {
-        chosen = m_selector->Socks5Route();
+        chosen = m_owner->Socks5Route();
         chosen->ip = best->ip;
     } else if (best != m_selectedRoute) {
         if (m_selectedRoute)
@@ -260,7 +269,7 @@ OrbNetRouteStatus* OrbHostParser::SelectRoute(ProxyMode mode, OrbNetReqStatus* s
         m_selectedRoute = best;
     }
     status->route = chosen;
-    status->start = m_selector->Now();
+    status->start = m_owner->Now();
     status->listed = true;
     if (status->kind == OrbAttemptRequest)
         chosen->requestRecords.push_back(status);

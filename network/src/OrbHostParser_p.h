@@ -17,22 +17,41 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
 #include <vector>
 
 class QTimer;
-class OrbNetIPSelector;
+class IOrbDnsResolver;
+
+// What a parser needs from its owner (the selector) and where it reports to. The parser
+// knows nothing else of the selector, so the selector's own header stays out of it.
+class IOrbHostParserOwner {
+public:
+    virtual ~IOrbHostParserOwner();
+    virtual qint64 Now() const = 0;
+    virtual IOrbDnsResolver* Resolver() const = 0;
+    virtual int LookupTimeout() const = 0;
+    virtual bool HasSystemProxy(const QString& scheme, const QString& host, int port) const = 0;
+    virtual OrbNetRouteStatus* Socks5Route() = 0;
+    virtual void SendProbe(OrbNetReqStatus* status, std::function<void(OrbNetReqStatus*)> callback) = 0;
+    // The request `id` is bound to `route`: send it there.
+    virtual void RouteChosen(const OrbNetRouteStatus* route, int id) = 0;
+    // The probe request `id` is answered with the host's current routes.
+    virtual void ProbeAnswered(int id, std::list<OrbIPStatus> routes) = 0;
+};
 
 // Resolution, routes and probe passes of one host and port.
-class ORBNETWORK_PRIVATE_EXPORT OrbHostParser : public QObject {
+class OrbHostParser : public QObject {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 60000;
     static constexpr int kMaxAddressesPerLookup = 3;
 
-    OrbHostParser(OrbNetIPSelector* selector, const QString& scheme, const QString& host, int port);
+    OrbHostParser(IOrbHostParserOwner* owner, const QString& scheme, const QString& host, int port,
+                  QObject* parent = nullptr);
     ~OrbHostParser() override;
 
     void Start();
@@ -59,13 +78,16 @@ public:
     int Port() const { return m_port; }
     int PendingRequests() const { return int(m_pending.size()); }
 
+    // Process-wide fallback for hosts no lookup could resolve.
+    static std::string FallbackAddress(const std::string& host);
+
 public slots:
     void onUpdate();
 
 private:
     void startLookups();
 
-    OrbNetIPSelector* m_selector;
+    IOrbHostParserOwner* m_owner;
     QString m_scheme;
     QString m_host;
     int m_port;

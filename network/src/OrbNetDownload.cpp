@@ -2,7 +2,6 @@
 
 #include "OrbNetDownload_p.h"
 #include "OrbNetResponse_p.h"
-#include "OrbNetwork_p.h"
 
 #include <QDateTime>
 #include <QMetaObject>
@@ -106,7 +105,7 @@ struct Settler {
 
 } // namespace
 
-std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* engine, int id,
+std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(IOrbTransferEngine* engine, int id,
                                                              const OrbNetDownloadReq& req, bool resume)
 {
     auto h = std::make_shared<OrbNetDownload>(id, req);
@@ -187,7 +186,7 @@ std::shared_ptr<OrbNetDownload> OrbNetDownloadPrivate::Start(OrbNetworkPrivate* 
     return h;
 }
 
-void OrbNetDownloadPrivate::checkEnd(OrbNetworkPrivate* engine, const std::shared_ptr<OrbNetDownload>& h,
+void OrbNetDownloadPrivate::checkEnd(IOrbTransferEngine* engine, const std::shared_ptr<OrbNetDownload>& h,
                                      OrbNetRequest check, long long end, const QByteArray& validator)
 {
     check.AddHeader("Range", OrbNetDownloadSink::RangeValue(end, 0)).SetRetryCount(0);

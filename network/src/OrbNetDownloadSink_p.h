@@ -32,7 +32,7 @@ enum OrbDownloadFailure : int {
     OrbDownloadVerifyFailed = NetVerifyFailed,
 };
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetDownloadSink {
+class OrbNetDownloadSink {
 public:
     explicit OrbNetDownloadSink(const QString& path);
     ~OrbNetDownloadSink();

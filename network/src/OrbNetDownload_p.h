@@ -18,16 +18,16 @@
 
 #include <mutex>
 
-class OrbNetworkPrivate;
+class IOrbTransferEngine;
 class OrbNetResponsePrivate;
 class QNetworkReply;
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetDownloadPrivate {
+class OrbNetDownloadPrivate {
 public:
     OrbNetDownloadPrivate(int id, const OrbNetDownloadReq& req);
 
     // Opens the file and, when that worked, submits the transfer to the engine (caller's thread).
-    static std::shared_ptr<OrbNetDownload> Start(OrbNetworkPrivate* engine, int id, const OrbNetDownloadReq& req,
+    static std::shared_ptr<OrbNetDownload> Start(IOrbTransferEngine* engine, int id, const OrbNetDownloadReq& req,
                                                  bool resume);
 
     void* user = nullptr;
@@ -53,7 +53,7 @@ private:
                            long long total);
     static void settle(const std::shared_ptr<OrbNetDownload>& h, int transportError, bool notify);
     // Asks the server whether anything lies beyond the file's end, then settles.
-    static void checkEnd(OrbNetworkPrivate* engine, const std::shared_ptr<OrbNetDownload>& h, OrbNetRequest check,
+    static void checkEnd(IOrbTransferEngine* engine, const std::shared_ptr<OrbNetDownload>& h, OrbNetRequest check,
                          long long end, const QByteArray& validator);
     void headFrom(OrbNetResponsePrivate* p);
 };

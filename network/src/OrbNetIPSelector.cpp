@@ -85,12 +85,12 @@ OrbNetIPSelector::~OrbNetIPSelector()
     m_parsers.clear();
 }
 
-std::string OrbNetIPSelector::FallbackAddress(const std::string& host)
+void OrbNetIPSelector::RouteChosen(const OrbNetRouteStatus* route, int id)
 {
-    static const std::map<std::string, std::string> table{{"any", "127.0.0.1"}};
-    auto it = table.find(host);
-    return it != table.end() ? it->second : table.at("any");
+    m_engine->ProcessHttp(RouteProxyMode(route->type), route->ip, id, 0);
 }
+
+void OrbNetIPSelector::ProbeAnswered(int id, std::list<OrbIPStatus> routes) { m_engine->ProbeDone(id, std::move(routes)); }
 
 bool OrbNetIPSelector::HasSystemProxy(const QString& scheme, const QString& host, int port) const
 {
@@ -119,7 +119,7 @@ OrbHostParser* OrbNetIPSelector::parserFor(const QString& scheme, const QString&
     auto it = m_parsers.find(key);
     if (it != m_parsers.end())
         return it->second;
-    auto* parser = new OrbHostParser(this, scheme, host, port);
+    auto* parser = new OrbHostParser(this, scheme, host, port, this);
     m_parsers.emplace(key, parser);
     parser->Start();
     return parser;

@@ -13,6 +13,7 @@
 // (address x direct/system proxy), probes and scores them, and binds each request
 // to the best route its proxy mode allows. Everything here runs on the worker thread.
 
+#include "OrbHostParser_p.h"
 #include "OrbIPStatus.h"
 #include "OrbNetConfig.h"
 #include "OrbNetDefine.h"
@@ -28,11 +29,10 @@
 #include <string>
 
 class IOrbDnsResolver;
-class OrbHostParser;
 class OrbNetRequest;
 
 // What the selector needs from the engine; the engine implements it, tests fake it.
-class ORBNETWORK_PRIVATE_EXPORT IOrbSelectorEngine {
+class IOrbSelectorEngine {
 public:
     virtual ~IOrbSelectorEngine();
     virtual int NextId() = 0;
@@ -45,7 +45,7 @@ public:
     virtual void ProbeDone(int id, std::list<OrbIPStatus> list) = 0;
 };
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetIPSelector : public QObject {
+class OrbNetIPSelector : public QObject, public IOrbHostParserOwner {
     Q_OBJECT
 public:
     static constexpr int kProbeWindowMs = 300000;
@@ -60,28 +60,27 @@ public:
     void ReportError(int id, int code);
     bool ReportFinished(int id);
 
-    void SendProbe(OrbNetReqStatus* status, std::function<void(OrbNetReqStatus*)> callback);
+    // IOrbHostParserOwner: what the parsers are handed and what they report.
+    void SendProbe(OrbNetReqStatus* status, std::function<void(OrbNetReqStatus*)> callback) override;
+    void RouteChosen(const OrbNetRouteStatus* route, int id) override;
+    void ProbeAnswered(int id, std::list<OrbIPStatus> routes) override;
     void CountOutcome(OrbNetRouteStatus* route, OrbNetReqStatus* status, bool success);
     void ReleaseStatus(OrbNetReqStatus* status);
 
     OrbHostParser* Parser(const QString& host, int port) const;
-    OrbNetRouteStatus* Socks5Route() { return &m_socks; }
-    IOrbSelectorEngine* Engine() const { return m_engine; }
-    IOrbDnsResolver* Resolver() const { return m_resolver.get(); }
-    int LookupTimeout() const { return m_lookupTimeout; }
+    OrbNetRouteStatus* Socks5Route() override { return &m_socks; }
+    IOrbDnsResolver* Resolver() const override { return m_resolver.get(); }
+    int LookupTimeout() const override { return m_lookupTimeout; }
     bool HasRouting(int id) const { return m_routing.count(id) != 0; }
 
-    qint64 Now() const { return m_clock(); }
+    qint64 Now() const override { return m_clock(); }
     // Seams for tests: a clock in milliseconds and the system-proxy question.
     void SetClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
     void SetSystemProxyProbe(std::function<bool(const QString& scheme, const QString& host, int port)> probe)
     {
         m_systemProxy = std::move(probe);
     }
-    bool HasSystemProxy(const QString& scheme, const QString& host, int port) const;
-
-    // Process-wide fallback for hosts no lookup could resolve.
-    static std::string FallbackAddress(const std::string& host);
+    bool HasSystemProxy(const QString& scheme, const QString& host, int port) const override;
 
 public slots:
     void onProbe(QString scheme, QString hostname, int port, int id);

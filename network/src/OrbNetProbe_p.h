@@ -17,7 +17,7 @@
 #include <condition_variable>
 #include <mutex>
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetProbePrivate {
+class OrbNetProbePrivate {
 public:
     explicit OrbNetProbePrivate(int id) : id(id) {}
 

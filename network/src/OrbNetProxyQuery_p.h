@@ -19,7 +19,7 @@
 // Proxy factory of one transport manager. Each manager is bound to one route kind
 // (direct, system proxy, or one SOCKS5 endpoint), so the proxy a request gets is fixed
 // when the engine picks its manager and can never be swapped by a later dispatch.
-class ORBNETWORK_PRIVATE_EXPORT OrbNetProxyQuery : public QNetworkProxyFactory {
+class OrbNetProxyQuery : public QNetworkProxyFactory {
 public:
     OrbNetProxyQuery(ProxyMode mode = ProxyDirect, const std::string& host = std::string(), int port = 0);
     ~OrbNetProxyQuery() override;

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 
 IOrbResponseCloser::~IOrbResponseCloser() = default;
+IOrbTransferEngine::~IOrbTransferEngine() = default;
 
 OrbNetResponsePrivate::OrbNetResponsePrivate(int i, const OrbNetRequest& r)
     : request(r), id(i), start(QDateTime::currentMSecsSinceEpoch())

@@ -11,12 +11,15 @@
 //
 // Private record of a response handle, shared by the handle and the engine.
 
+#include "OrbNetConfig.h"
 #include "OrbNetResponse.h"
 
 #include <QByteArray>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 class QNetworkReply;
@@ -29,11 +32,28 @@ enum OrbResponseState : int {
 };
 
 // What a handle needs from its engine: closing a request that is running.
-class ORBNETWORK_PRIVATE_EXPORT IOrbResponseCloser {
+class IOrbResponseCloser {
 public:
     virtual ~IOrbResponseCloser();
     // Any thread: asks the worker to close the running request id.
     virtual void RequestClose(int id) = 0;
+};
+
+class OrbNetResponsePrivate;
+
+// What transfers built on top of plain requests (downloads, credential fetches) need from
+// the engine: ids and submission. The engine implements it; they never see the engine.
+class IOrbTransferEngine {
+public:
+    using Prepare = std::function<void(OrbNetResponsePrivate*)>;
+    virtual ~IOrbTransferEngine();
+    // Any thread.
+    virtual int NextId() = 0;
+    // The engine's settings, for building requests that go out the way its own do.
+    virtual OrbNetConfig RequestConfig() const = 0;
+    // Caller's thread. `prepare` runs on the new handle before it can be dispatched.
+    virtual std::shared_ptr<OrbNetResponse> Submit(int id, const OrbNetRequest& request,
+                                                   const Prepare& prepare = Prepare()) = 0;
 };
 
 // Lets handles reach their engine for Close while it lives, and never after.
@@ -42,7 +62,7 @@ struct OrbEngineLink {
     IOrbResponseCloser* engine = nullptr;
 };
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetResponsePrivate {
+class OrbNetResponsePrivate {
 public:
     using SinkFn = std::function<void(const QByteArray&)>;
 

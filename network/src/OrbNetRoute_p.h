@@ -48,7 +48,7 @@ inline bool RouteMatches(OrbRouteType type, int mode) { return (int(type) & mode
 
 // One attempt of a request, or one probe. Owned by the route whose window lists it;
 // while routing data still points at it, that holds it too.
-struct ORBNETWORK_PRIVATE_EXPORT OrbNetReqStatus {
+struct OrbNetReqStatus {
     int id = 0;
     OrbNetRouteStatus* route = nullptr;
     OrbAttemptKind kind = OrbAttemptRequest;
@@ -64,7 +64,7 @@ struct ORBNETWORK_PRIVATE_EXPORT OrbNetReqStatus {
 };
 
 // The routing order of one request, sent from the engine to the selector.
-struct ORBNETWORK_PRIVATE_EXPORT HttpInfoForSelector {
+struct HttpInfoForSelector {
     ProxyMode mode = ProxyAuto;
     int port = 0;
     int id = 0;
@@ -76,7 +76,7 @@ struct ORBNETWORK_PRIVATE_EXPORT HttpInfoForSelector {
 Q_DECLARE_METATYPE(HttpInfoForSelector)
 
 // One address reached one way.
-struct ORBNETWORK_PRIVATE_EXPORT OrbNetRouteStatus {
+struct OrbNetRouteStatus {
     static constexpr int kFailedProbeLatency = 2000;
 
     std::string ip;
@@ -110,4 +110,4 @@ struct ORBNETWORK_PRIVATE_EXPORT OrbNetRouteStatus {
 };
 
 // True when route b beats route a.
-ORBNETWORK_PRIVATE_EXPORT bool OrbRouteBeats(const OrbNetRouteStatus& b, const OrbNetRouteStatus& a);
+bool OrbRouteBeats(const OrbNetRouteStatus& b, const OrbNetRouteStatus& a);

@@ -37,18 +37,18 @@ constexpr const char* kUnsignedPayload = "UNSIGNED-PAYLOAD";
 
 // S3's URI encoding: everything but A-Z a-z 0-9 - . _ ~ is %XX-encoded; "/" too
 // unless keepSlash.
-ORBNETWORK_PRIVATE_EXPORT QByteArray UriEncode(const QByteArray& text, bool keepSlash);
+QByteArray UriEncode(const QByteArray& text, bool keepSlash);
 
 // Object key of a local file stored under prefix: "prefix/name", without a
 // leading or doubled "/".
-ORBNETWORK_PRIVATE_EXPORT std::string ObjectKey(const std::string& prefix, const std::string& localPath);
+std::string ObjectKey(const std::string& prefix, const std::string& localPath);
 
 // Endpoint URL plus the encoded key.
-ORBNETWORK_PRIVATE_EXPORT QUrl ObjectUrl(const std::string& endpoint, const std::string& key);
+QUrl ObjectUrl(const std::string& endpoint, const std::string& key);
 
 // The headers a signed request of `method` on `url` carries (Host, x-amz-date,
 // x-amz-content-sha256, x-amz-security-token when there is a token, Authorization).
-ORBNETWORK_PRIVATE_EXPORT QList<QPair<QByteArray, QByteArray>> SignedHeaders(const QByteArray& method, const QUrl& url,
+QList<QPair<QByteArray, QByteArray>> SignedHeaders(const QByteArray& method, const QUrl& url,
                                                                             const OrbS3Credentials& credentials,
                                                                             const QDateTime& when,
                                                                             const QByteArray& payloadHash = kUnsignedPayload);

@@ -16,7 +16,7 @@
 #include <atomic>
 #include <mutex>
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetUploadPrivate {
+class OrbNetUploadPrivate {
 public:
     OrbNetUploadPrivate(int id, const OrbNetUploadReq& req);
 

@@ -3,7 +3,6 @@
 #include "OrbNetProxyQuery_p.h"
 #include "OrbNetResponse_p.h"
 #include "OrbNetUpload_p.h"
-#include "OrbNetwork_p.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -44,7 +43,7 @@ std::string refusal(int status, const QByteArray& body)
 
 } // namespace
 
-OrbNetUploader::OrbNetUploader(OrbNetworkPrivate* engine) : QObject(engine), m_engine(engine)
+OrbNetUploader::OrbNetUploader(IOrbTransferEngine* engine, QObject* parent) : QObject(parent), m_engine(engine)
 {
     // An id, not the handle's address: a waiting upload may end before the hop.
     connect(this, &OrbNetUploader::sigUpload, this, &OrbNetUploader::onUpload, Qt::QueuedConnection);
@@ -140,7 +139,7 @@ void OrbNetUploader::onUpdateCosConfig()
 
     std::string url, body;
     provider->MakeRequest(url, body);
-    OrbNetRequest request(m_engine->config);
+    OrbNetRequest request(m_engine->RequestConfig());
     request.SetMethod(HttpPost).SetUrl(url, false).SetBody(body, "application/json");
     QPointer<OrbNetUploader> self(this);
     m_engine->Submit(m_engine->NextId(), request, [self, generation](OrbNetResponsePrivate* p) {

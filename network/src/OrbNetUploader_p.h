@@ -11,7 +11,8 @@
 //
 // Uploads: the credential provider, credential fetches and their retry, the table
 // of uploads waiting for credentials, and the signed transfers. Lives on the
-// engine's worker thread as a child of the engine.
+// engine's worker thread as a child of the engine, which it reaches only through
+// IOrbTransferEngine.
 
 #include "IOrbCosGetConfig.h"
 #include "OrbNetS3Signer_p.h"
@@ -26,13 +27,13 @@
 #include <mutex>
 #include <string>
 
-class OrbNetworkPrivate;
+class IOrbTransferEngine;
 class OrbNetResponse;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetUploader : public QObject {
+class OrbNetUploader : public QObject {
     Q_OBJECT
 public:
     // Wait after a failed credential fetch before the next one.
@@ -40,7 +41,7 @@ public:
     // Credentials this close to their expiry are fetched again before use.
     static constexpr int kExpiryMarginS = 60;
 
-    explicit OrbNetUploader(OrbNetworkPrivate* engine);
+    OrbNetUploader(IOrbTransferEngine* engine, QObject* parent = nullptr);
     ~OrbNetUploader() override;
 
     // Any thread.
@@ -66,7 +67,7 @@ private:
     void transfer(const std::shared_ptr<OrbNetUpload>& upload);
     void transferDone(int id, QNetworkReply* reply);
 
-    OrbNetworkPrivate* m_engine;
+    IOrbTransferEngine* m_engine;
     std::atomic<int> m_retryMs{kRetryMs};
 
     mutable std::mutex m_configLock;  // provider and failure text

@@ -31,7 +31,7 @@ void OrbNetworkPrivate::SetDispatchObserver(DispatchObserver observer)
 OrbNetworkPrivate::OrbNetworkPrivate(const OrbNetConfig& c) : config(c), m_link(std::make_shared<OrbEngineLink>())
 {
     m_link->engine = this;
-    uploader = new OrbNetUploader(this);
+    uploader = new OrbNetUploader(this, this);
     qRegisterMetaType<HttpInfoForSelector>("HttpInfoForSelector");
     connect(this, &OrbNetworkPrivate::sigCloseResponse, this, &OrbNetworkPrivate::onCloseResponse,
             Qt::QueuedConnection);

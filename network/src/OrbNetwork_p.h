@@ -37,10 +37,10 @@ class OrbNetDownloadReq;
 class OrbNetUploader;
 class OrbNetProbe;
 
-class ORBNETWORK_PRIVATE_EXPORT OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser {
+class OrbNetworkPrivate : public QObject, public IOrbSelectorEngine, public IOrbResponseCloser,
+                          public IOrbTransferEngine {
     Q_OBJECT
 public:
-    using Prepare = std::function<void(OrbNetResponsePrivate*)>;
     using DispatchObserver = std::function<void(int id, ProxyMode mode, const std::string& ip)>;
 
     explicit OrbNetworkPrivate(const OrbNetConfig& config);
@@ -48,12 +48,16 @@ public:
 
     static OrbNetworkPrivate* get(OrbNetwork* n);
 
-    // Caller's thread. `prepare` runs on the new handle before it can be dispatched
-    // (a download installs its data sink and callbacks there).
-    std::shared_ptr<OrbNetResponse> Submit(int id, const OrbNetRequest& request, const Prepare& prepare = Prepare());
+    // IOrbTransferEngine. Caller's thread: a download installs its data sink and
+    // callbacks in `prepare`.
+    std::shared_ptr<OrbNetResponse> Submit(int id, const OrbNetRequest& request,
+                                           const Prepare& prepare = Prepare()) override;
+    OrbNetConfig RequestConfig() const override { return config; }
+
+    // IOrbSelectorEngine and IOrbTransferEngine, any thread.
+    int NextId() override { return ++m_idCounter; }
 
     // IOrbSelectorEngine, worker thread.
-    int NextId() override { return ++m_idCounter; }
     OrbNetConfig ProbeConfig() const override { return config; }
     void ProcessHttp(ProxyMode mode, const std::string& ip, int id, int failed) override;
     void SubmitProbe(int id, const OrbNetRequest& request, std::function<void()> done) override;
