@@ -194,6 +194,18 @@ QString FakeViewLauncher::NearestExistingFolder(QString path) const
     return answerFor(QStringLiteral("NearestExistingFolder"), path, path).toString();
 }
 
+bool FakeViewLauncher::IsRepairAvailable() const
+{
+    record(QStringLiteral("IsRepairAvailable"));
+    return answer(QStringLiteral("IsRepairAvailable"), false).toBool();
+}
+
+void FakeViewLauncher::VerifyAndRepair()
+{
+    record(QStringLiteral("VerifyAndRepair"));
+    emit sigVerifyAndRepair();
+}
+
 bool FakeViewLauncher::IsCreatablePath(QString path) const
 {
     record(QStringLiteral("IsCreatablePath"), {path});

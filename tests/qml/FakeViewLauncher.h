@@ -54,6 +54,8 @@ public:
     Q_INVOKABLE QPointF cursonPos();
     Q_INVOKABLE QString NearestExistingFolder(QString path) const;
     Q_INVOKABLE bool IsCreatablePath(QString path) const;
+    Q_INVOKABLE bool IsRepairAvailable() const;
+    Q_INVOKABLE void VerifyAndRepair();
 
     // Test controls.
     Q_INVOKABLE void setAnswer(const QString& method, const QVariant& value);

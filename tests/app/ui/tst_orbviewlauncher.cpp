@@ -244,14 +244,16 @@ private slots:
             "sigExtractGameFinished", "sigExtractLauncherFinish", "sigStartPlayGameCallback", "sigNotFoundExecutable",
             "sigUpdateCheckStart", "sigUpdateCheckCallback", "sigUpdateCheckFinish", "sigHintUpdate",
             "sigLauncherUpdateStart", "sigLauncherInstall", "sigUpdateGameHint", "sigCloseAllGames",
-            "sigUpdateCheckFailed", "sigInstallFailed", "sigDownloadVerifyFailed", "sigDownloadFailed"};
+            "sigUpdateCheckFailed", "sigInstallFailed", "sigDownloadVerifyFailed", "sigDownloadFailed",
+            "sigVerifyAndRepair", "sigRepairFinished"};
         QCOMPARE(signalNames, expectedSignals);
         const QSet<QString> expectedMethods = {
             "DownLoadBtnClick", "GetPathCapacity", "GetDownLoadFileSize", "SetDownloadStatus", "StartInstall",
             "StartPlay", "CloseAllGames", "UpdateCheckStart", "LauncherUpdateStart", "LauncherInstall",
             "IsDownloadStart", "IsDownloadFinish", "IsInstall", "IsOpenMore", "IsValidPath", "GetWebViewUrl",
             "GetInstallPath", "SetInstallPath", "GetVersionContent", "GetInstallGameInfo", "GetDiskSpace",
-            "GetDevicePixelRatio", "GetGameNickName", "cursonPos", "NearestExistingFolder", "IsCreatablePath"};
+            "GetDevicePixelRatio", "GetGameNickName", "cursonPos", "NearestExistingFolder", "IsCreatablePath",
+            "IsRepairAvailable", "VerifyAndRepair"};
         QCOMPARE(methodNames, expectedMethods);
     }
 

@@ -13,6 +13,7 @@
 #include "ui/OrbViewLauncher.h"
 #include "workflow/OrbLauncherManager.h"
 #include "workflow/update/OrbPublisherKey.h"
+#include "OrbDeliveryTestStore.h"
 #include "workflow/update/OrbSelfUpdate.h"
 #include "workflow/game/OrbInstallManifest.h"
 
@@ -345,6 +346,8 @@ private slots:
         setLocal("Basic", "IsClearGamePath", "false");
         setLocal("Basic", "GamePackageSha256", "");
         setLocal("Basic", "GamePackageSize", "");
+        setLocal("Basic", "GameManifestUrl", "");
+        setLocal("Basic", "GameManifestSha256", "");
         for (const char* f : {"IsDownloadStart", "IsDownloadFinish", "IsInstallGmae", "IsUpdateGmaeHint"})
             setFlag(f, false);
         QDir(m_disk.filePath("Games")).removeRecursively();
@@ -1153,6 +1156,101 @@ private slots:
         QVERIFY(!flag("IsDownloadFinish"));
         QVERIFY(!flag("IsInstallGmae"));
         QVERIFY(!QFileInfo::exists(gameFolder() + "/data/levels.txt"));
+    }
+
+    // The game from the publisher's chunk store: installed through the same scene
+    // requests as the ZIP, played, verified and repaired, then updated in place to a
+    // version the check found, with the player's own files kept.
+    void deliveredGame()
+    {
+        std::string key, pub;
+        QVERIFY(OrbSignature::GenerateKeyPair(key, pub));
+        QTemporaryDir src;
+        QFile client(QStringLiteral(ORB_GAME_CLIENT));
+        QVERIFY(client.open(QIODevice::ReadOnly));
+        QDir().mkpath(src.filePath("v1/bin/x64"));
+        QDir().mkpath(src.filePath("v1/data"));
+        writeFile(src.filePath("v1/bin/x64/valdane"), client.readAll());
+        QFile::setPermissions(src.filePath("v1/bin/x64/valdane"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeFile(src.filePath("v1/data/levels.txt"), randomBytes(600 * 1024, 3));
+        writeFile(src.filePath("v1/data/old.txt"), "dropped by 2.1");
+        const QString store = m_pub.filePath("store");
+        QVERIFY(deliverytest::publish(src.filePath("v1"), store, "2.0", kGame, 1, key));
+        const QByteArray v1Manifest = readAll(store + "/manifests/2.0.manifest");
+        setLocal("Basic", "GameManifestUrl", nginx("store/manifests/2.0.manifest"));
+        setLocal("Basic", "GameManifestSha256", QCryptographicHash::hash(v1Manifest, QCryptographicHash::Sha256).toHex());
+
+        QSignalSpy callback(m_view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
+        QSignalSpy done(m_view, &OrbViewLauncher::sigDownloadFinish);
+        QSignalSpy progress(m_view, &OrbViewLauncher::sigDownloadProgress);
+        m_view->DownLoadBtnClick(m_disk.filePath("Games"));
+        m_view->SetInstallPath(m_disk.filePath("Games"));
+        m_view->SetDownloadStatus(true);
+        QCOMPARE(callback.size(), 1);
+        QCOMPARE(callback[0][0].toBool(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
+        QVERIFY(flag("IsDownloadFinish") && flag("IsInstallGmae"));
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(readAll(gameFolder() + "/data/levels.txt"), randomBytes(600 * 1024, 3));
+        QCOMPARE(app("GameExecutablePath"), QStringLiteral("bin/x64/valdane"));
+        QVERIFY(m_view->IsRepairAvailable());
+
+        QSignalSpy play(m_view, &OrbViewLauncher::sigStartPlayGameCallback);
+        m_view->StartPlay();
+        QTRY_COMPARE(play.size(), 1);
+        QCOMPARE(play[0][0].toBool(), true);
+        m_view->CloseAllGames();
+        QTRY_COMPARE(play.size(), 2);
+
+        // Damage and loss, found and mended.
+        QByteArray damaged = readAll(gameFolder() + "/data/levels.txt");
+        damaged[1000] = char(damaged[1000] ^ 1);
+        writeFile(gameFolder() + "/data/levels.txt", damaged);
+        QFile::remove(gameFolder() + "/data/old.txt");
+        QSignalSpy repaired(m_view, &OrbViewLauncher::sigRepairFinished);
+        m_view->VerifyAndRepair();
+        QTRY_COMPARE_WITH_TIMEOUT(repaired.size(), 1, 30000);
+        QCOMPARE(repaired[0][0].toBool(), true);
+        QCOMPARE(repaired[0][1].toString(), QStringLiteral("1 damaged, 1 missing"));
+        QCOMPARE(readAll(gameFolder() + "/data/levels.txt"), randomBytes(600 * 1024, 3));
+        QCOMPARE(readAll(gameFolder() + "/data/old.txt"), QByteArray("dropped by 2.1"));
+
+        // A newer version named by the server's settings: updated in place.
+        QDir().mkpath(src.filePath("v2/bin/x64"));
+        QDir().mkpath(src.filePath("v2/data"));
+        QFile::copy(src.filePath("v1/bin/x64/valdane"), src.filePath("v2/bin/x64/valdane"));
+        QByteArray levels2 = randomBytes(600 * 1024, 3);
+        levels2.insert(300 * 1024, "a new level");
+        writeFile(src.filePath("v2/data/levels.txt"), levels2);
+        QVERIFY(deliverytest::publish(src.filePath("v2"), store, "2.1", kGame, 2, key));
+        writeFile(gameFolder() + "/data/save.dat", "the player's");
+        const QByteArray v2Manifest = readAll(store + "/manifests/2.1.manifest");
+        serveSettings(serverSettings("1.0.2", 0, 0, "2.1", {},
+                                     "GameManifestUrl=" + nginx("store/manifests/2.1.manifest").toUtf8() +
+                                         "\nGameManifestSha256=" +
+                                         QCryptographicHash::hash(v2Manifest, QCryptographicHash::Sha256).toHex() + "\n",
+                                     true));
+        QSignalSpy checked(m_view, &OrbViewLauncher::sigUpdateCheckFinish);
+        QSignalSpy hint(m_view, &OrbViewLauncher::sigUpdateGameHint);
+        runCheck(checked);
+        QCOMPARE(hint.size(), 1);
+        QVERIFY(!flag("IsInstallGmae"));
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 2, 30000);
+        QVERIFY(flag("IsInstallGmae"));
+        QCOMPARE(readAll(gameFolder() + "/data/levels.txt"), levels2);
+        QVERIFY(!QFileInfo::exists(gameFolder() + "/data/old.txt"));
+        QCOMPARE(readAll(gameFolder() + "/data/save.dat"), QByteArray("the player's"));
+
+        // A manifest that is not the one the settings declare changes nothing.
+        setLocal("Basic", "GameManifestSha256", QString(64, 'c'));
+        setLocal("Basic", "GameManifestUrl", nginx("store/manifests/2.0.manifest"));
+        QSignalSpy refused(m_view, &OrbViewLauncher::sigDownloadVerifyFailed);
+        m_view->SetDownloadStatus(true);
+        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 30000);
+        QCOMPARE(readAll(gameFolder() + "/data/levels.txt"), levels2);
+        setLocal("Basic", "GameManifestUrl", "");
+        setLocal("Basic", "GameManifestSha256", "");
     }
 
     // The view's signals for each outcome, from the request to the end of the

@@ -202,6 +202,22 @@ QString OrbViewLauncher::NearestExistingFolder(QString path) const
     return QString();
 }
 
+bool OrbViewLauncher::IsRepairAvailable() const
+{
+    IOrbModel* m = model();
+    if (!m)
+        return false;
+    const std::string section = OrbModel::GameSection();
+    return !m->GetStringValue(OrbConfig::GameSettingConfig, "Basic", "GameManifestUrl").empty() &&
+           m->GetBoolValue(OrbConfig::AppConfig, section.c_str(), "IsInstallGmae");
+}
+
+void OrbViewLauncher::VerifyAndRepair()
+{
+    ORB_LOG(OrbLogInfo, "Verify And Repair");
+    emit sigVerifyAndRepair();
+}
+
 bool OrbViewLauncher::IsCreatablePath(QString path) const
 {
     const QString nearest = NearestExistingFolder(path);

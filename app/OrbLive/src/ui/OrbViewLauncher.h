@@ -54,6 +54,9 @@ public:
     // missing one that can be made below a writable existing folder.
     Q_INVOKABLE QString NearestExistingFolder(QString path) const;
     Q_INVOKABLE bool IsCreatablePath(QString path) const;
+    // Verify and repair: offered for a game installed from the publisher's manifest.
+    Q_INVOKABLE bool IsRepairAvailable() const;
+    Q_INVOKABLE void VerifyAndRepair();
 
 signals:
     void sigDownLoadBtnClicked(QString path);
@@ -83,4 +86,7 @@ signals:
     void sigDownloadVerifyFailed(QString reason);
     // The game download could not start (no folder, a file that cannot be written).
     void sigDownloadFailed(QString reason);
+    // Verify and repair of an installation made from the publisher's manifest.
+    void sigVerifyAndRepair();
+    void sigRepairFinished(bool ok, QString summary);
 };

@@ -9,6 +9,7 @@
 #include "services/installer/OrbInstaller.h"
 #include "ui/OrbViewLauncher.h"
 #include "workflow/game/OrbGameClients.h"
+#include "workflow/game/OrbGameDelivery.h"
 #include "workflow/game/OrbGameInstall.h"
 #include "workflow/update/OrbLauncherIdentity.h"
 #include "workflow/update/OrbSelfUpdate.h"
@@ -22,6 +23,7 @@ OrbLauncherManager::OrbLauncherManager(QObject* parent)
       m_updateCheck(new OrbUpdateCheck(this)),
       m_selfUpdate(new OrbSelfUpdate(this)),
       m_gameInstall(new OrbGameInstall(this)),
+      m_delivery(new OrbGameDelivery(this)),
       m_clients(new OrbGameClients(this))
 {
     // The features' outcomes are the controller's signals.
@@ -41,6 +43,9 @@ OrbLauncherManager::OrbLauncherManager(QObject* parent)
     connect(m_gameInstall, &OrbGameInstall::downloadFailed, this, &OrbLauncherManager::sigDownloadFailed);
     connect(m_gameInstall, &OrbGameInstall::installed, this, &OrbLauncherManager::sigExtractGameFinished);
     connect(m_gameInstall, &OrbGameInstall::installFailed, this, &OrbLauncherManager::sigInstallFailed);
+
+    connect(m_delivery, &OrbGameDelivery::started, this, &OrbLauncherManager::sigDownloadBtnClickedCallback);
+    connect(m_delivery, &OrbGameDelivery::refused, this, &OrbLauncherManager::sigDownloadVerifyFailed);
 
     connect(m_clients, &OrbGameClients::startResult, this, &OrbLauncherManager::sigStartPlayGameCallback);
     connect(m_clients, &OrbGameClients::notFound, this, &OrbLauncherManager::sigNotFoundExecutable);
@@ -70,6 +75,8 @@ void OrbLauncherManager::Init()
         // Before the scene reads the version label.
         OrbSelfUpdate::ConfirmPendingUpdate(model);
         OrbLauncherIdentity::Establish(model);
+        // An update killed half way is finished before anything looks at the game.
+        OrbGameDelivery::Recover(model);
     }
     m_view = new OrbViewLauncher();
     OrbViewLauncher* view = m_view;
@@ -83,6 +90,7 @@ void OrbLauncherManager::Init()
     connect(view, &OrbViewLauncher::sigUpdateCheckStart, this, &OrbLauncherManager::onSigUpdateCheckStart);
     connect(view, &OrbViewLauncher::sigLauncherUpdateStart, this, &OrbLauncherManager::onSigLauncherUpdateStart);
     connect(view, &OrbViewLauncher::sigLauncherInstall, this, &OrbLauncherManager::onSigLauncherInstall);
+    connect(view, &OrbViewLauncher::sigVerifyAndRepair, this, &OrbLauncherManager::onSigVerifyAndRepair);
 
     // The controller's answers, re-emitted by the view.
     connect(this, &OrbLauncherManager::sigDownloadBtnClickedCallback, view, &OrbViewLauncher::sigDownloadBtnClickedCallback);
@@ -126,6 +134,12 @@ void OrbLauncherManager::Init()
     connect(this, &OrbLauncherManager::sigInstallFailed, view, &OrbViewLauncher::sigInstallFailed);
     connect(this, &OrbLauncherManager::sigDownloadVerifyFailed, view, &OrbViewLauncher::sigDownloadVerifyFailed);
     connect(this, &OrbLauncherManager::sigDownloadFailed, view, &OrbViewLauncher::sigDownloadFailed);
+
+    // Chunked delivery answers through the same scene signals as the ZIP download.
+    connect(m_delivery, &OrbGameDelivery::progress, view, &OrbViewLauncher::sigDownloadProgress);
+    connect(m_delivery, &OrbGameDelivery::stopped, view, &OrbViewLauncher::sigDownloadStop);
+    connect(m_delivery, &OrbGameDelivery::installed, view, &OrbViewLauncher::sigDownloadFinish);
+    connect(m_delivery, &OrbGameDelivery::repairFinished, view, &OrbViewLauncher::sigRepairFinished);
 
     view->prepare();
     view->registerContext();
@@ -203,6 +217,15 @@ void OrbLauncherManager::onSigDownLoadBtnClicked(QString path)
 void OrbLauncherManager::onSigSetDownloadStatus(bool status)
 {
     ORB_LOG(OrbLogInfo, "onSigSetDownloadStatus %s", status ? "true" : "false");
+    if (OrbGameDelivery::Available(GetComponent<IOrbModel>("OrbModel"))) {
+        if (status) {
+            m_delivery->start();
+        } else {
+            emit sigDownloadBtnClickedCallback(false);
+            m_delivery->pause();
+        }
+        return;
+    }
     m_gameInstall->setDownloadStatus(status);
 }
 
@@ -229,6 +252,12 @@ void OrbLauncherManager::onSigExtractGameFinished()
     ORB_LOG(OrbLogInfo, "Extract Game Finished");
     if (IOrbArchieve* installer = GetComponent<IOrbArchieve>("OrbInstaller"))
         m_gameInstall->onExtracted(installer->lastExtractReport());
+}
+
+void OrbLauncherManager::onSigVerifyAndRepair()
+{
+    ORB_LOG(OrbLogInfo, "Verify And Repair");
+    m_delivery->repair();
 }
 
 // Game clients.

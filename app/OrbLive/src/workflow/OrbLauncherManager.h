@@ -6,6 +6,7 @@
 #include <QString>
 
 class OrbGameClients;
+class OrbGameDelivery;
 class OrbGameInstall;
 class OrbSelfUpdate;
 class OrbUpdateCheck;
@@ -17,6 +18,7 @@ struct OrbExtractReport;
 //   update/OrbUpdateCheck    the start-up update check and its clean-up task
 //   update/OrbSelfUpdate     launcher package download, unpacking, updater start
 //   game/OrbGameInstall      install folder, game download, installation
+//   game/OrbGameDelivery     the game from the publisher's chunk store, verify and repair
 //   game/OrbGameClients      game clients: start, end, close all
 // Each feature ends every task it starts exactly once; the slots below only
 // log their first line and pass the event on.
@@ -38,6 +40,7 @@ public:
     OrbUpdateCheck* updateCheck() const { return m_updateCheck; }
     OrbSelfUpdate* selfUpdate() const { return m_selfUpdate; }
     OrbGameInstall* gameInstall() const { return m_gameInstall; }
+    OrbGameDelivery* delivery() const { return m_delivery; }
 
 signals:
     void sigDownloadBtnClickedCallback(bool result);
@@ -76,11 +79,14 @@ public slots:
     void onSigExtractReport(const OrbExtractReport& report);
     // A downloaded package did not match what the publisher declared for it.
     void onSigDownloadVerifyFailed(QString reason);
+    // Verify the installed game against its manifest and rebuild what is damaged.
+    void onSigVerifyAndRepair();
 
 private:
     OrbViewLauncher* m_view = nullptr;
     OrbUpdateCheck* m_updateCheck = nullptr;
     OrbSelfUpdate* m_selfUpdate = nullptr;
     OrbGameInstall* m_gameInstall = nullptr;
+    OrbGameDelivery* m_delivery = nullptr;
     OrbGameClients* m_clients = nullptr;
 };

@@ -294,6 +294,14 @@ public:
                 expect.game = c.options.game;
                 expect.minSerial = std::max<std::int64_t>(c.options.minSerial, c.hasInstalled ? c.installed.serial : 0);
                 expect.now = QDateTime::currentSecsSinceEpoch();
+                const QString declared = c.options.manifestSha256.trimmed().toLower();
+                if (!declared.isEmpty() && QString::fromLatin1(OrbDeliveryHash::Sha256Hex(text)) != declared) {
+                    QFile::remove(base);
+                    QFile::remove(base + QStringLiteral(".sig"));
+                    r.reason = QStringLiteral("manifest of version %1 refused: its SHA-256 is not the declared one")
+                                   .arg(c.options.version);
+                    return r;
+                }
                 OrbDeliveryManifest::Parsed parsed = OrbDeliveryManifest::Parse(text, expect);
                 QFile::remove(base);
                 QFile::remove(base + QStringLiteral(".sig"));

@@ -20,6 +20,9 @@ struct OrbDeliveryOptions {
     QStringList baseUrls;          // at least one for Install and Repair
     QString game;                  // the game a manifest must be for; required
     std::string publicKeyPem;      // the publisher's Ed25519 key; empty: manifests unsigned (tests, local stores)
+    // SHA-256 (hex) the manifest's bytes must have, as signed settings declare it;
+    // empty: not checked. Binds the manifest to the settings that named it.
+    QString manifestSha256;
     std::int64_t minSerial = 0;    // lowest manifest serial still accepted (the installed one's is enforced too)
     int connections = 4;           // chunk fetches at once
     int timeoutSeconds = 8;        // a fetch with no data for this long fails

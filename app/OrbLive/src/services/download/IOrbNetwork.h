@@ -17,6 +17,8 @@ struct OrbPackageCheck {
     qint64 deadlineMs = -1;
 };
 
+class OrbNetwork;
+
 // The launcher's download service: the only user of the network library.
 class IOrbNetwork : public IComponent {
 public:
@@ -31,6 +33,9 @@ public:
     // The settings file within the bounds of `check` (its size and hash are not checked);
     // a failure is reported with its code like the unbounded form's.
     virtual bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) = 0;
+    // The service's network engine, for transfers it does not run itself (chunked
+    // game delivery); null before Init and after Uninit. Owned by the service.
+    virtual OrbNetwork* Network() = 0;
 };
 
 #define IOrbNetwork_iid "IOrbNetwork"

@@ -31,6 +31,7 @@ public:
     bool RequestAsnycDownLoadUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
     bool RequestAsnycLauncherUpdateUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
     bool RequestAsnycGameSettingUrl(const QString& url, const QString& path, const OrbPackageCheck& check) override;
+    OrbNetwork* Network() override { return m_network.get(); }
 
 signals:
     void sigDownloadProgress(qint32 offset, qint32 total);

@@ -8,6 +8,7 @@
 #include "services/installer/IOrbArchieve.h"
 #include "workflow/OrbWorkflowModel.h"
 #include "workflow/OrbWorkflowRules.h"
+#include "workflow/game/OrbGameDelivery.h"
 #include "workflow/game/OrbInstallManifest.h"
 #include "workflow/update/OrbLauncherIdentity.h"
 #include "workflow/update/OrbPublisherKey.h"
@@ -310,14 +311,17 @@ void OrbUpdateCheck::evaluate(IOrbModel* model)
 
         copyKeys(model, serverCopy, "Basic",
                  {"GameName", "GameSize", "GamePackageUrl", "WebPageUrl", "Version", "IsClearGamePath",
-                  "IsOpenMoreGames", "GamePackageSha256", "GamePackageSize"});
+                  "IsOpenMoreGames", "GamePackageSha256", "GamePackageSize", "GameManifestUrl",
+                  "GameManifestSha256"});
         SetAppBool(model, OrbKey::IsDownloadFinish, false);
         SetAppBool(model, OrbKey::IsInstallGmae, false);
 
         const QString next = FileNameOfUrl(Setting(model, "Basic", "GamePackageUrl"));
         if (!next.isEmpty() && next != recorded)
             oldPackages << downloadDir + QLatin1Char('/') + next;
-        if (GetComponent<IOrbArchieve>("OrbInstaller")) {
+        // A game delivered from the manifest is updated in place by the next run,
+        // which removes what the new version drops: nothing to clear here.
+        if (GetComponent<IOrbArchieve>("OrbInstaller") && !OrbGameDelivery::Available(model)) {
             removeOldPackages(oldPackages);
             const bool clearGame = model->GetBoolValue(kSettings, "Basic", "IsClearGamePath");
             const QString manifestPath = OrbInstallManifest::PathForGame(QString::fromStdString(OrbModel::GameSection()));
@@ -330,6 +334,8 @@ void OrbUpdateCheck::evaluate(IOrbModel* model)
         // launcher would refuse the first download of the shipped version forever.
         if (!server("Basic", "GamePackageSha256").trimmed().isEmpty())
             copyKeys(model, serverCopy, "Basic", {"GamePackageSha256", "GamePackageSize"});
+        if (!server("Basic", "GameManifestUrl").trimmed().isEmpty())
+            copyKeys(model, serverCopy, "Basic", {"GameManifestUrl", "GameManifestSha256"});
     }
     if (AppBool(model, OrbKey::IsUpdateGmaeHint)) {
         emit gameHint(QString::fromUtf8("新版本") + QVersionNumber::fromString(serverGame).toString() +
