@@ -6,6 +6,9 @@
 #include <string>
 
 // Object-storage credentials and where to get them, supplied by the library's user.
+// "Cos" is "cloud object storage": the temporary S3 credentials (access key, secret
+// key, session token, bucket, region) an upload is signed with (SigV4, see
+// OrbNetS3Signer); the uploader and its notes call the same thing S3 credentials.
 // A subclass names the credential service (MakeRequest) and fills the fields from
 // its answer (ParseConfig). The library calls both on its worker thread.
 class ORBNETWORK_EXPORT IOrbCosGetConfig {
