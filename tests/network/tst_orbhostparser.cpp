@@ -1,7 +1,7 @@
 // The host parser's system-proxy question answered by a real HTTP proxy (tinyproxy)
 // that this process reports as its system proxy: type-2 routes appear and carry
 // ProxySystem traffic; ProxyAuto picks one of the two routes.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetwork_p.h"
 
 #include <QNetworkProxy>
@@ -11,9 +11,9 @@
 #include <set>
 
 using namespace orbtest;
-using nettest::loopbackConfig;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::loopbackConfig;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 class tst_OrbHostParser : public QObject {
     Q_OBJECT

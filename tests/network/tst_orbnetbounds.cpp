@@ -1,7 +1,7 @@
 // Size caps and whole-transfer deadlines of downloads and plain requests: a server that
 // trickles a byte now and then, one that never stops sending, one that announces too much,
 // a request that never gets its address; bounded transfers that fit run as before.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadWatcher.h"
 #include "OrbTestFiles.h"
@@ -44,7 +44,7 @@ class tst_OrbNetBounds : public QObject {
     Outcome download(OrbNetwork* net, const QString& url, const QString& path, long long maxSize, long long deadline,
                      bool resume)
     {
-        OrbNetDownloadReq req(url.toStdString(), path.toStdString(), nettest::loopbackConfig());
+        OrbNetDownloadReq req(url.toStdString(), path.toStdString(), orbtest::loopbackConfig());
         req.SetMaxSize(maxSize).SetDeadline(deadline);
         QElapsedTimer clock;
         clock.start();
@@ -68,7 +68,7 @@ private slots:
     {
         clearProxyEnv();
         const QByteArray small = m_small, package = m_package;
-        QVERIFY(m_srv.start(nettest::withProbes([small, package](const HttpRequest& r) {
+        QVERIFY(m_srv.start(orbtest::withProbes([small, package](const HttpRequest& r) {
             HttpReply rep;
             if (r.path == "/drip") {  // declares a megabyte, then a byte every 2 s
                 rep.headers.append(qMakePair(QByteArray("Content-Length"), QByteArray("1000000")));
@@ -95,7 +95,7 @@ private slots:
             }
             return rep;
         })));
-        m_net = nettest::makeEngine();
+        m_net = orbtest::makeEngine();
     }
     void cleanupTestCase()
     {
@@ -156,9 +156,9 @@ private slots:
     void deadlineBeforeTheAddress()
     {
         auto dns = std::make_shared<HangingDns>();
-        OrbNetConfig config = nettest::loopbackConfig();
+        OrbNetConfig config = orbtest::loopbackConfig();
         config.SetLookupTimeout(1500);
-        auto net = nettest::makeEngine(config, dns);
+        auto net = orbtest::makeEngine(config, dns);
         QTemporaryDir dir;
         const QString url = QStringLiteral("http://bounds.invalid:%1/small").arg(m_srv.port());
         const Outcome out = download(net.get(), url, dir.filePath("a.zip"), -1, 300, false);
@@ -198,7 +198,7 @@ private slots:
         QFETCH(qlonglong, maxSize);
         QFETCH(qlonglong, deadline);
         QFETCH(int, error);
-        OrbNetRequest req(nettest::loopbackConfig());
+        OrbNetRequest req(orbtest::loopbackConfig());
         req.SetUrl(m_srv.url(urlPath).toStdString(), false);
         req.SetMaxSize(maxSize).SetDeadline(deadline);
         QCOMPARE(req.MaxSize(), maxSize);

@@ -1,7 +1,7 @@
 // Downloads through the engine against real loopback servers: the Range header forms,
 // resume and open modes, progress over the whole file, servers that ignore or botch
 // ranges, cut and stalled transfers, close, failing writes, and nginx as the package server.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadWatcher.h"
 
@@ -18,8 +18,8 @@
 #include "OrbTestLimits.h"
 
 using namespace orbtest;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 
 using orbtest::readAll;
@@ -73,7 +73,7 @@ bool attach(const std::shared_ptr<OrbNetDownload>& dl, const std::shared_ptr<Wat
 
 OrbNetDownloadReq request(const QString& url, const QString& path)
 {
-    OrbNetDownloadReq r(url.toStdString(), path.toStdString(), nettest::loopbackConfig());
+    OrbNetDownloadReq r(url.toStdString(), path.toStdString(), orbtest::loopbackConfig());
     r.SetTimeout(5);
     return r;
 }

@@ -1,7 +1,7 @@
 // Declared size and SHA-256 of a download: a finished file is reported only when it
 // matches; a mismatch removes it; nothing beyond a declared size is written; a resumed
 // file is verified over its earlier part as well; undeclared downloads are unaffected.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadWatcher.h"
 #include "OrbTestFiles.h"
@@ -33,7 +33,7 @@ class tst_OrbNetDownloadVerify : public QObject {
     int run(const QString& path, const QString& urlPath, long long size, const QByteArray& hash, bool resume,
             QList<long long>* offsets = nullptr)
     {
-        OrbNetDownloadReq req(m_srv.url(urlPath).toStdString(), path.toStdString(), nettest::loopbackConfig());
+        OrbNetDownloadReq req(m_srv.url(urlPath).toStdString(), path.toStdString(), orbtest::loopbackConfig());
         req.SetTimeout(5).SetExpectedSize(size).SetExpectedSha256(hash.toStdString());
         auto dl = m_net->Download(req, resume);
         std::atomic<int> error{-1};
@@ -66,7 +66,7 @@ private slots:
             rep.chunkSize = 64 * 1024;
             return rep;
         }));
-        m_net = nettest::makeEngine();
+        m_net = orbtest::makeEngine();
     }
     void cleanupTestCase()
     {

@@ -1,7 +1,7 @@
 // Probes through the engine against loopback servers: what a probe reports for reachable
 // and unreachable routes, https by default, Sync from another thread and from the worker
 // thread, callbacks registered before and after the answer.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetProbe.h"
 
 #include <QtTest>
@@ -9,9 +9,9 @@
 #include <thread>
 
 using namespace orbtest;
-using nettest::loopbackConfig;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::loopbackConfig;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 class tst_OrbNetProbe : public QObject {
     Q_OBJECT

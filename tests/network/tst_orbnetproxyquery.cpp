@@ -1,6 +1,6 @@
 // Proxy choice per route, a real SOCKS5 proxy (microsocks) on loopback, and the
 // binding of each request to its own proxy when modes alternate back to back.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetProxyQuery_p.h"
 
 #include <QNetworkProxy>
@@ -8,9 +8,9 @@
 #include <atomic>
 
 using namespace orbtest;
-using nettest::loopbackConfig;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::loopbackConfig;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 class tst_OrbNetProxyQuery : public QObject {
     Q_OBJECT

@@ -2,7 +2,7 @@
 // service, signed transfers into a loopback S3-compatible store that verifies
 // every signature with an independent signer (tests/peers/s3), and the ways an
 // upload ends: transfer, credential failure, refusal, missing file, timeout.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetS3Signer_p.h"
 #include "OrbNetUploader_p.h"
 #include "OrbNetwork.h"
@@ -25,8 +25,8 @@
 #include <vector>
 
 using namespace orbtest;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 namespace {
 
@@ -324,7 +324,7 @@ private slots:
     {
         auto net = makeEngine();
         const QString path = file("early.txt", "written before any credentials\n");
-        auto up = net->Upload(OrbNetUploadReq("early", path.toStdString(), nettest::loopbackConfig()));
+        auto up = net->Upload(OrbNetUploadReq("early", path.toStdString(), orbtest::loopbackConfig()));
         auto o = std::make_shared<Outcome>();
         watch(up, o);
         QTest::qWait(300);
@@ -472,7 +472,7 @@ private slots:
         const qint64 size = 100LL * 1024 * 1024;
         auto net = makeEngine();
         net->SetCosConfig(provider());
-        auto up = net->Upload(OrbNetUploadReq("big", path.toStdString(), nettest::loopbackConfig()));
+        auto up = net->Upload(OrbNetUploadReq("big", path.toStdString(), orbtest::loopbackConfig()));
         auto o = std::make_shared<Outcome>();
         watch(up, o);
         QTRY_COMPARE_WITH_TIMEOUT(o->finishes.load(), 1, 240000);
@@ -553,7 +553,7 @@ private slots:
         auto net = makeEngine();
         net->SetCosConfig(provider());
         const QString path = missing ? m_dir.filePath("absent.bin") : file("present.bin", "data");
-        OrbNetUploadReq req(prefix.toStdString(), path.toStdString(), nettest::loopbackConfig());
+        OrbNetUploadReq req(prefix.toStdString(), path.toStdString(), orbtest::loopbackConfig());
         req.SetTimeout(2);
         auto up = net->Upload(req);
         auto o = std::make_shared<Outcome>();

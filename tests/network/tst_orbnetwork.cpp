@@ -1,6 +1,6 @@
 // The engine against a real loopback server: dispatch, completion, close, sync/async,
 // retries, header rules, TLS verification, concurrency and teardown.
-#include "NetTestUtil.h"
+#include "OrbNetTestUtil.h"
 #include "OrbNetwork_p.h"
 
 #include <QtTest>
@@ -11,9 +11,9 @@
 #include <vector>
 
 using namespace orbtest;
-using nettest::loopbackConfig;
-using nettest::makeEngine;
-using nettest::withProbes;
+using orbtest::loopbackConfig;
+using orbtest::makeEngine;
+using orbtest::withProbes;
 
 namespace {
 
@@ -75,7 +75,7 @@ private slots:
     {
         TestHttpServer srv;
         QVERIFY(srv.start(withProbes([](const HttpRequest&) { return okBody("hello"); })));
-        auto dns = std::make_shared<nettest::NoDns>();
+        auto dns = std::make_shared<orbtest::NoDns>();
         auto net = makeEngine(loopbackConfig(), dns);
         auto r = net->Get(srv.url("/a?x=1").toStdString());
         QCOMPARE(r->Id(), 1);
@@ -639,7 +639,7 @@ private slots:
         TestHttpServer srv;
         QVERIFY(srv.start(withProbes([](const HttpRequest&) { return okBody("auto"); })));
         OrbNetwork net;
-        net.SetDnsResolver(std::make_shared<nettest::NoDns>());
+        net.SetDnsResolver(std::make_shared<orbtest::NoDns>());
         auto r = net.Get(srv.url("/x").toStdString());
         QVERIFY(r->Sync(nullptr));
         QCOMPARE(r->GetBody(), std::string("auto"));

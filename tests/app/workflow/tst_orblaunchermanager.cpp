@@ -3,6 +3,7 @@
 // test server for slow and silent replies, the ZIP installer, game clients built
 // for the tests, and the real external updater.
 #include "OrbTestFiles.h"
+#include "OrbTestZip.h"
 #include "OrbTestLog.h"
 #include "TestHttpServer.h"
 #include "core/ComponentRegister.h"
@@ -36,32 +37,6 @@
 using namespace orbtest;
 
 namespace {
-
-constexpr quint32 kFile = 0100000;
-
-struct Entry {
-    QString name;
-    QByteArray data;
-    quint32 mode = kFile | 0644;
-};
-
-bool writeZip(const QString& path, const QList<Entry>& entries)
-{
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    for (const Entry& e : entries) {
-        QuaZipNewInfo info(e.name);
-        info.externalAttr = e.mode << 16;
-        QuaZipFile out(&zip);
-        if (!out.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, 1))
-            return false;
-        out.write(e.data);
-        out.close();
-    }
-    zip.close();
-    return zip.getZipError() == 0;
-}
 
 const QString kGame = QStringLiteral("valdane");
 const char kLauncherHint1[] = "启动器有新版本";
@@ -256,8 +231,8 @@ private slots:
         const QString gameZip = m_pub.filePath("packages/game.zip");
         QDir().mkpath(m_pub.filePath("packages"));
         QVERIFY(writeZip(gameZip, {{"bin/x64/valdane", clientBytes, kFile | 0755},
-                                   {"data/levels.txt", "level data"},
-                                   {"Valdane", "not the executable"}}));
+                                   {"data/levels.txt", "level data", kFile | 0644},
+                                   {"Valdane", "not the executable", kFile | 0644}}));
         m_gameZip = readAll(gameZip);
         serve("packages/broken.zip", QByteArray("PK\x03\x04 this is not a zip archive", 34));
 
@@ -265,7 +240,7 @@ private slots:
         QVERIFY(fake.open(QIODevice::ReadOnly));
         QDir().mkpath(m_pub.filePath("launcher"));
         QVERIFY(writeZip(m_pub.filePath("launcher/launcher.zip"),
-                         {{"OrbLive", fake.readAll(), kFile | 0755}, {"build-id.txt", "new"}}));
+                         {{"OrbLive", fake.readAll(), kFile | 0755}, {"build-id.txt", "new", kFile | 0644}}));
         m_launcherZip = readAll(m_pub.filePath("launcher/launcher.zip"));
 
         m_slowBody = randomBytes(2 * 1048576 + 77, 5);

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the network tests: engines that never send DNS off this machine.
+// Network test helpers: engines that never send a DNS question off this machine.
 
 #include "OrbNetwork.h"
 #include "TestHttpServer.h"
@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-namespace nettest {
+namespace orbtest {
 
 // Both resolvers on loopback: a name lookup fails at once on this machine.
 inline OrbNetConfig loopbackConfig()
@@ -47,4 +47,4 @@ inline orbtest::HttpHandler withProbes(orbtest::HttpHandler h)
     };
 }
 
-} // namespace nettest
+} // namespace orbtest
