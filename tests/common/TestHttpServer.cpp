@@ -501,7 +501,8 @@ bool startTinyproxy(ExternalDaemon& d, quint16 port, const QString& bindAddress)
     return d.start(QStringLiteral("tinyproxy"), {"-d", "-c", conf}, port);
 }
 
-bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate)
+bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate,
+                const QString& accessLog)
 {
     const QString dir = d.workDir();
     QDir().mkpath(dir + QStringLiteral("/logs"));
@@ -512,7 +513,8 @@ bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByt
     const QByteArray p = QByteArray::number(port);
     const QByteArray tmp = dir.toUtf8();
     QByteArray text = "daemon off;\nworker_processes 1;\npid " + tmp + "/nginx.pid;\nerror_log " + tmp +
-                      "/logs/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n" +
+                      "/logs/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log " +
+                      (accessLog.isEmpty() ? QByteArray("off") : accessLog.toUtf8()) + ";\n" +
                       (limitRate.isEmpty() ? QByteArray() : "  limit_rate " + limitRate + ";\n") +
                       "  client_body_temp_path " + tmp + "/body;\n  proxy_temp_path " + tmp + "/proxy;\n"
                       "  fastcgi_temp_path " + tmp + "/fcgi;\n  uwsgi_temp_path " + tmp + "/uwsgi;\n"

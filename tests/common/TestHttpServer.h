@@ -144,6 +144,7 @@ bool startMicrosocks(ExternalDaemon& d, quint16 port, const QString& bindAddress
 // tinyproxy on 127.0.0.1:<port> allowing loopback clients; outgoing connections from bindAddress when given.
 bool startTinyproxy(ExternalDaemon& d, quint16 port, const QString& bindAddress = QString());
 // nginx serving root on 127.0.0.1:<port>; limitRate (e.g. "200k") throttles each reply.
-bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate = QByteArray());
+bool startNginx(ExternalDaemon& d, quint16 port, const QString& root, const QByteArray& limitRate = QByteArray(),
+                const QString& accessLog = QString());
 
 } // namespace orbtest

@@ -138,24 +138,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& root)
 // nginx on loopback serving root, logging every request to logPath.
 inline bool startLoggedNginx(orbtest::ExternalDaemon& d, quint16 port, const QString& root, const QString& logPath)
 {
-    const QString dir = d.workDir();
-    QDir().mkpath(dir + QStringLiteral("/logs"));
-    const QString conf = dir + QStringLiteral("/nginx.conf");
-    QFile f(conf);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QByteArray tmp = dir.toUtf8();
-    QByteArray text = "daemon off;\nworker_processes 1;\npid " + tmp + "/nginx.pid;\nerror_log " + tmp +
-                      "/logs/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log " + logPath.toUtf8() +
-                      ";\n  client_body_temp_path " + tmp + "/body;\n  proxy_temp_path " + tmp + "/proxy;\n"
-                      "  fastcgi_temp_path " + tmp + "/fcgi;\n  uwsgi_temp_path " + tmp + "/uwsgi;\n"
-                      "  scgi_temp_path " + tmp + "/scgi;\n  server {\n    listen 127.0.0.1:" + QByteArray::number(port) +
-                      ";\n    root " + root.toUtf8() + ";\n  }\n}\n";
-    if (::getuid() == 0)
-        text = "user root;\n" + text;
-    f.write(text);
-    f.close();
-    return d.start(QStringLiteral("nginx"), {"-p", dir, "-c", conf, "-e", dir + "/logs/error.log"}, port);
+    return orbtest::startNginx(d, port, root, QByteArray(), logPath);
 }
 
 } // namespace deliverytest
