@@ -786,6 +786,7 @@ TestCase {
         mouseClick(item("updateCheckBtn"))
         compare(ContextViewLauncher.callCount("LauncherUpdateStart"), 2)
     }
+
     // Verify and repair is offered beside "开始游戏" for an installation it can
     // repair, and nowhere else.
     function test_repairOffered_data() {
