@@ -265,6 +265,8 @@ class Session:
         if done.returncode != 0:
             raise E2EFailure("demo publisher did not start: " + done.stderr)
         self.base = done.stdout.strip().splitlines()[-1]
+        if zip_only and not keep and "GameManifestUrl" in self.served_settings().get("Basic", {}):
+            raise E2EFailure("the ZIP-only publisher still names a game manifest")
         log("publisher at %s%s" % (self.base, " (rate %s)" % rate if rate else ""))
         return self.base
 
