@@ -728,7 +728,7 @@ def delivery(s):
     s.wait_main_button("active", 10)
     wait_repair_button(s)
     s.quit_through_confirmation()
-    wait_for("every process of the flow to end", lambda: not s.launcher_pids(), 15)
+    wait_for("every process the launcher started to end", lambda: not s.box_pids(), 15)
 
 
 FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package,
