@@ -12,7 +12,7 @@ Window {
     // Where the launcher stands; the bottom controls, the progress bar, the
     // download panel and the restart dialog follow it through `stageStates`.
     // Checking, CheckFailed, LauncherUpdate, LauncherUpdating, LauncherReady,
-    // Ready, Downloading, Paused, Downloaded, Installing, Installed, Playing.
+    // Ready, Downloading, Paused, Downloaded, Installing, Installed, Repairing, Playing.
     property string stage: "Checking"
     // The stage the main button offers when nothing runs: Ready, Downloaded or Installed.
     property string idleStage: "Ready"
@@ -27,6 +27,12 @@ Window {
     property bool gameUpdateOffered: false
     property string gameUpdateText: ""
     readonly property string idleCaption: window.captionFor(window.idleStage)
+    // The installation came from the publisher's manifest, so it can be verified
+    // and repaired; asked again whenever the stage moves.
+    property bool repairAvailable: false
+    // Offered beside "开始游戏" only: not while an update waits, nothing else runs.
+    readonly property bool repairOffered: window.repairAvailable && window.stage === "Installed"
+                                          && !window.gameUpdateOffered
 
     width: 1350 / scaleFactor
     height: 760 / scaleFactor
@@ -40,7 +46,10 @@ Window {
         window.gameNickName = ContextViewLauncher.GetGameNickName()
         window.scaleFactor = ContextViewLauncher.GetDevicePixelRatio()
         window.idleStage = window.currentIdleStage()
+        window.repairAvailable = ContextViewLauncher.IsRepairAvailable()
     }
+
+    onStageChanged: window.repairAvailable = ContextViewLauncher.IsRepairAvailable()
 
     OrbWebView {
         id: contentLoader
@@ -94,6 +103,8 @@ Window {
         mainEnabled: true
         hintVisible: window.gameUpdateOffered && (window.idle || window.stage === "CheckFailed")
         hintText: window.gameUpdateText
+        repairVisible: window.repairOffered
+        onRepairClicked: window.handleRepairRequest()
         onCheckClicked: {
             if (window.stage === "CheckFailed")
                 window.handleUpdateCheckRetry()
@@ -155,6 +166,9 @@ Window {
         tooltip: window.gameNickName
         onRestoreRequested: window.restoreWindow()
         onExitRequested: window.handleTrayExit()
+        // While a game runs the item brings the window back and says why it waits.
+        repairEnabled: window.repairOffered || (window.repairAvailable && window.stage === "Playing")
+        onRepairRequested: window.handleTrayRepair()
     }
 
     StateGroup {
@@ -232,6 +246,17 @@ Window {
                 PropertyChanges { target: installerProgress; visible: true }
             },
             State {
+                name: "Repairing"
+                PropertyChanges {
+                    target: actionBar
+                    mainVisible: true
+                    mainCaption: qsTr("修复中")
+                    mainColor: "#C3C0D1"
+                    mainEnabled: false
+                }
+                PropertyChanges { target: downloadDisplayBubble; visible: true; pausable: false }
+            },
+            State {
                 name: "Playing"
                 PropertyChanges {
                     target: actionBar
@@ -261,6 +286,7 @@ Window {
         function onSigInstallFailed(reason) { window.handleInstallFailed(reason) }
         function onSigDownloadVerifyFailed(reason) { window.handleDownloadVerifyFailed(reason) }
         function onSigDownloadFailed(reason) { window.handleDownloadFailed(reason) }
+        function onSigRepairFinished(ok, summary) { window.handleRepairFinished(ok, summary) }
     }
 
     // Every close request, an application quit included, passes here.
@@ -295,6 +321,42 @@ Window {
     function handleTrayExit() {
         window.restoreWindow()
         dialogs.closeWindowConfirm.visible = true
+    }
+
+    // Verify and repair, from the button or the tray; the progress arrives as a download's.
+    function handleRepairRequest() {
+        if (!window.repairOffered) {
+            console.log("repair not offered in", window.stage)
+            return
+        }
+        downloadDisplayBubble.isPause = false
+        downloadDisplayBubble.resetProgress()
+        downloadDisplayBubble.installGameInfo = ContextViewLauncher.GetInstallGameInfo()
+        window.stage = "Repairing"
+        ContextViewLauncher.VerifyAndRepair()
+    }
+
+    function handleTrayRepair() {
+        window.restoreWindow()
+        if (window.stage === "Playing") {
+            window.showTip(qsTr("游戏运行中，请关闭游戏后再校验并修复"))
+            return
+        }
+        window.handleRepairRequest()
+    }
+
+    // Ends a repair once; a late or stray report is only logged.
+    function handleRepairFinished(ok, summary) {
+        if (window.stage !== "Repairing") {
+            console.log("repair report ignored in", window.stage, ok, summary)
+            return
+        }
+        downloadDisplayBubble.isPause = true
+        window.goIdle()
+        if (ok)
+            window.showTip(window.withReason(qsTr("校验完成"), summary))
+        else
+            window.showTip(window.withReason(qsTr("校验修复失败，请重试"), summary))
     }
 
     function currentIdleStage() {
@@ -604,7 +666,7 @@ Window {
 
     function handleTopBarClose() {
         console.log("TopBar onCloseWindow triggered")
-        if (downloadDisplayBubble.visible && !downloadDisplayBubble.isPause)
+        if (downloadDisplayBubble.visible && downloadDisplayBubble.pausable && !downloadDisplayBubble.isPause)
             dialogs.closeDownload.visible = true
         else
             dialogs.closeWindowConfirm.visible = true

@@ -8,8 +8,12 @@
 # so a publisher that was stopped can come back where the launcher expects it.
 # ORB_DEMO_KEEP=1 serves what RUN_DIR/www already holds (edited packages and
 # settings included) instead of fresh copies from the build.
+# ORB_DEMO_ZIP_ONLY=1 leaves the chunk store's manifest out of the served
+# settings, so the launcher installs from the ZIP package.
 # The server copy of the game settings is written with the chosen port and the
-# sizes and hashes of the packages that the build produced.
+# sizes and hashes of the packages that the build produced. The game is also
+# served as a chunk store (RUN_DIR/www/store, both built versions), and the
+# settings name the served version's manifest and its SHA-256.
 set -euo pipefail
 
 cmd=${1:?start or stop}
@@ -25,7 +29,7 @@ fi
 build=${2:?build folder}
 run=${3:?run folder}
 pub="$build/demo/publisher"
-[ -f "$pub/game.env" ] && [ -f "$pub/launcher.env" ] || { echo "demo publisher not built in $build" >&2; exit 1; }
+[ -f "$pub/game.env" ] && [ -f "$pub/launcher.env" ] && [ -f "$pub/store.env" ] || { echo "demo publisher not built in $build" >&2; exit 1; }
 mkdir -p "$run/nginx" "$run/www"
 
 if [ -n "${ORB_DEMO_PORT:-}" ]; then
@@ -44,7 +48,9 @@ if [ "${ORB_DEMO_KEEP:-0}" = 1 ]; then
     || { echo "ORB_DEMO_KEEP=1: $run/www/game_settings.ini names another address than $base" >&2; exit 1; }
   keep=1
 else
+  rm -rf "$run/www/store"
   cp "$pub"/*.zip "$pub/index.html" "$run/www/"
+  cp -r "$pub/store" "$run/www/store"
 fi
 
 if [ "$keep" = 0 ]; then
@@ -52,12 +58,20 @@ if [ "$keep" = 0 ]; then
   . "$pub/game.env"
   # shellcheck disable=SC1091
   . "$pub/launcher.env"
+  # shellcheck disable=SC1091
+  . "$pub/store.env"
+  [ "$STORE_VERSION" = "$GAME_VERSION" ] || { echo "the store holds $STORE_VERSION, the package $GAME_VERSION" >&2; exit 1; }
+  manifest_rule=""
+  if [ "${ORB_DEMO_ZIP_ONLY:-0}" = 1 ]; then
+    manifest_rule="/^GameManifest/d"
+  fi
   sed -e "s#@BASE_URL@#$base#g" \
       -e "s#@LAUNCHER_SERVER_VERSION@#$LAUNCHER_VERSION#" -e "s#@LAUNCHER_PACKAGE@#$LAUNCHER_PACKAGE#" \
       -e "s#@LAUNCHER_SHA256@#$LAUNCHER_SHA256#" -e "s#@LAUNCHER_SIZE@#$LAUNCHER_SIZE#" \
       -e "s#@GAME_PACKAGE@#$GAME_PACKAGE#" -e "s#@GAME_VERSION@#$GAME_VERSION#" \
       -e "s#@GAME_SHA256@#$GAME_SHA256#" -e "s#@GAME_SIZE@#$GAME_SIZE#" \
       -e "s#@GAME_SIZE_TEXT@#$(( (GAME_SIZE + 1048575) / 1048576 ))MB#" \
+      -e "s#@MANIFEST_SHA256@#$STORE_SHA256#" -e "$manifest_rule" \
       "$pub/game_settings.ini.in" > "$run/www/game_settings.ini"
   # Signed with the demo publisher's key (serial and expiry filled in), unless
   # ORB_DEMO_UNSIGNED=1 asks for a publisher without signatures.

@@ -16,6 +16,11 @@ trap 'bash "$root/scripts/demo-publisher.sh" stop "$run"' EXIT INT TERM HUP
 bash "$root/scripts/demo-publisher.sh" stop "$run"
 base=$(bash "$root/scripts/demo-publisher.sh" start "$build" "$run")
 echo "Demo publisher: $base" >&2
+if [ "${ORB_DEMO_ZIP_ONLY:-0}" = 1 ]; then
+  echo "The game installs from its ZIP package (ORB_DEMO_ZIP_ONLY=1)." >&2
+else
+  echo "The game installs from the publisher's chunk store (ORB_DEMO_ZIP_ONLY=1 for the ZIP package)." >&2
+fi
 
 app="$run/launcher"
 if [ ! -x "$app/OrbLive" ] || [ "${ORB_DEMO_FRESH:-0}" = 1 ]; then

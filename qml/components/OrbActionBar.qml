@@ -22,15 +22,20 @@ Item {
     property bool hintVisible: false
     property string hintText: ""
     property string versionText: ""
+    // Verify-and-repair button, beside the main button.
+    property bool repairVisible: false
+    property string repairCaption: qsTr("校验并修复")
 
     readonly property Item launcherButton: launcherBtn
     readonly property Item moreOpenButton: moreOpenGameBtn
     readonly property Item closeAllButton: closeAllGameBtn
+    readonly property Item repairButton: repairBtn
 
     signal checkClicked()
     signal mainClicked()
     signal moreOpenClicked()
     signal closeAllClicked()
+    signal repairClicked()
 
     Rectangle {
         id: versionName
@@ -119,6 +124,42 @@ Item {
             cursorShape: Qt.PointingHandCursor
             enabled: bar.mainEnabled
             onClicked: bar.mainClicked()
+        }
+    }
+
+    // A quieter companion of the main button: same shape, muted fill, purple rim.
+    Rectangle {
+        id: repairBtn
+        objectName: "repairBtn"
+        width: 180
+        height: 60
+        radius: 32
+        y: launcherBtn.y
+        x: launcherBtn.x - 16 - width
+        color: "#3D3566"
+        border.color: "#6D5BF5"
+        border.width: 2
+        visible: bar.repairVisible
+
+        Text {
+            id: repairButtonText
+            objectName: "repairButtonText"
+            anchors.centerIn: parent
+            text: bar.repairCaption
+            color: "white"
+            font.pixelSize: 18
+            font.weight: 600
+            font.letterSpacing: 1
+        }
+
+        MouseArea {
+            id: repairBtnMouseArea
+            objectName: "repairBtnMouseArea"
+            anchors.fill: parent
+            hoverEnabled: true
+            cursorShape: Qt.PointingHandCursor
+            enabled: bar.repairVisible
+            onClicked: bar.repairClicked()
         }
     }
 

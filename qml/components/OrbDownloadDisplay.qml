@@ -10,6 +10,8 @@ Rectangle {
     property real previousOffset: 0
     property string installGameInfo: ContextViewLauncher.GetInstallGameInfo()
     property bool isPause: false
+    // A repair cannot be paused or cancelled: the panel only shows its progress.
+    property bool pausable: true
     property var closeHandler: function() {}
 
     signal dialogLoaded()
@@ -52,6 +54,19 @@ Rectangle {
         const timeLeft = (display.lastTotal - display.lastOffset) / rate
         speedText.text = rate.toFixed(2) + " MB/s"
         timeLeftText.text = formatTime(timeLeft)
+    }
+
+    // A fresh start for a new run (a repair after a finished download).
+    function resetProgress() {
+        display.lastOffset = 0
+        display.lastTotal = 0
+        display.previousTime = 0
+        display.previousOffset = 0
+        progressBar.value = 0
+        amountText.text = "--:--:--"
+        percentText.text = "--:--:--"
+        speedText.text = "--:--:--"
+        timeLeftText.text = "--:--:--"
     }
 
     function togglePause() {
@@ -123,6 +138,7 @@ Rectangle {
 
         OrbCloseBtn {
             objectName: "closeBtn"
+            visible: display.pausable
             width: 12
             height: 12
             imageSource: "../assets/closeIcon3.png"
@@ -252,6 +268,7 @@ Rectangle {
             anchors.bottomMargin: 20
             anchors.right: parent.right
             anchors.rightMargin: 32
+            visible: display.pausable
             source: display.isPause ? "../assets/startIcon.png" : "../assets/pauseIcon.png"
             opacity: pauseMouseArea.containsMouse ? 0.5 : 1
 

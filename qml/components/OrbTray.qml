@@ -7,6 +7,10 @@ Platform.SystemTrayIcon {
 
     signal restoreRequested()
     signal exitRequested()
+    signal repairRequested()
+
+    // Whether the verify-and-repair item can be chosen now.
+    property bool repairEnabled: false
 
     visible: false
     icon.source: "qrc:/qml/assets/valdane.ico"
@@ -24,6 +28,13 @@ Platform.SystemTrayIcon {
             objectName: "trayRestoreItem"
             text: qsTr("Restore")
             onTriggered: tray.restoreRequested()
+        }
+
+        Platform.MenuItem {
+            objectName: "trayRepairItem"
+            text: qsTr("校验并修复游戏")
+            enabled: tray.repairEnabled
+            onTriggered: tray.repairRequested()
         }
 
         Platform.MenuItem {

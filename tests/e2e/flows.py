@@ -17,6 +17,9 @@
                 installed: a tip, install offered again, the package kept
   fresh_account an account without a Documents folder: the chooser offers it,
                 confirming makes it and the download starts
+  delivery      the game from the publisher's chunk store: installed through the
+                manifest, updated to the next version fetching only new chunks,
+                a damaged file repaired from the scene's button
 """
 
 import os
@@ -29,7 +32,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from orbe2e import (ACTIVE, BUBBLE_PATCH, BUSY, CHOOSER_CHANGE, CHOOSER_FIELD_TEXT, DIALOG_CONFIRM,
                     DIALOG_SINGLE_CAPTION_EDGE, DOWNLOAD_PAUSE_ICON, CHOOSER_CONFIRM, CHOOSER_BLANK, CHOOSER_CONFIRM_PATCH, CHOOSER_PANEL_PATCH,
                     CLOSE_ALL, DIALOG_CANCEL, DIALOG_CONFIRM_BTN, DIALOG_SINGLE, DOWNLOAD_PANEL_PATCH,
-                    DOWNLOAD_PAUSE, MAIN_BUTTON, PANEL_DARK, SIDE_BUTTONS_REGION, WHITE, E2EFailure, Session,
+                    DOWNLOAD_PAUSE, MAIN_BUTTON, PANEL_DARK, REPAIR_BUTTON, REPAIR_BUTTON_PATCH, REPAIR_FILL,
+                    SIDE_BUTTONS_REGION, WHITE, E2EFailure, Session,
                     check, log, near, sha256, truthy, wait_for)
 
 def wait_check_with_hint(s):
@@ -601,9 +605,135 @@ def fresh_account(s):
     s.quit_through_confirmation()
 
 
+def manifest_files(path):
+    """{path: (sha256, [chunk hashes in order], [(offset, size)])} of a store manifest."""
+    files, current = {}, None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.split()
+            if parts and parts[0] == "file":
+                current = files[parts[1]] = (parts[4], [], [])
+            elif parts and parts[0] == "chunk":
+                current[1].append(parts[1])
+                current[2].append((int(parts[2]), int(parts[3])))
+    return files
+
+
+def all_chunks(files):
+    return {c for _, chunks, _ in files.values() for c in chunks}
+
+
+def tree(folder, skip=(".orbdelivery",)):
+    """{relative path: (sha256, executable)} of every file below folder."""
+    found = {}
+    for top, dirs, names in os.walk(folder):
+        dirs[:] = [d for d in dirs if d not in skip]
+        for name in names:
+            path = os.path.join(top, name)
+            found[os.path.relpath(path, folder)] = (sha256(path), bool(os.stat(path).st_mode & stat.S_IXUSR))
+    return found
+
+
+def fetched_chunks(paths):
+    return [os.path.basename(p)[:-len(".zst")] for p in paths if "/store/chunks/" in p and p.endswith(".zst")]
+
+
+def wait_repair_button(s, timeout=15):
+    s.wait_colour("the repair button", REPAIR_BUTTON_PATCH, REPAIR_FILL, timeout, tolerance=16)
+
+
+def delivery(s):
+    s.start_publisher(zip_only=False)
+    store = os.path.join(s.www, "store", "manifests")
+    served = s.served_settings()["Basic"]
+    version, next_version = served["Version"], "1.2.0"
+    first = os.path.join(store, version + ".manifest")
+    second = os.path.join(store, next_version + ".manifest")
+    check(served.get("GameManifestUrl") == "%s/store/manifests/%s.manifest" % (s.base, version)
+          and served.get("GameManifestSha256") == sha256(first),
+          "the served settings name the manifest of %s and its SHA-256" % version)
+    stage = tree(os.path.join(s.build, "demo", "game-stage"))
+    stage2 = tree(os.path.join(s.build, "demo", "game-stage-" + next_version))
+    v1, v2 = manifest_files(first), manifest_files(second)
+    check(set(v1) == set(stage) and set(v2) == set(stage2), "the store holds both published trees")
+
+    # Install through the manifest: the scene's usual download request.
+    s.install_launcher()
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    folder = os.path.join(s.games, "Delivered")
+    os.makedirs(folder)
+    choose_folder(s, folder)
+    s.click(CHOOSER_CONFIRM, "开始下载")
+    wait_for("IsInstallGmae=true", lambda: truthy(s.app_state("IsInstallGmae")), 60)
+    s.wait_main_button("active", 20)
+    game = os.path.join(folder, "valdane")
+    check(tree(game) == stage, "the install folder equals the published tree of %s" % version)
+    check(truthy(s.app_state("IsDownloadFinish")), "IsDownloadFinish is true")
+    paths = s.requested_paths()
+    check(not [p for p in paths if p.endswith(".zip") and "valdane" in p], "the game's ZIP package was not fetched")
+    check(sorted(set(fetched_chunks(paths))) == sorted(all_chunks(v1)), "every chunk of %s was fetched" % version)
+    wait_repair_button(s)
+    log("the repair button is offered beside \"开始游戏\"")
+    s.quit_through_confirmation()
+
+    # The publisher moves on to the next version: the check offers the update.
+    s.edit_served_settings("Basic", "Version", next_version)
+    s.edit_served_settings("Basic", "GameManifestUrl", "%s/store/manifests/%s.manifest" % (s.base, next_version))
+    s.edit_served_settings("Basic", "GameManifestSha256", sha256(second))
+    mark = len(s.requested_paths())
+    s.start_launcher()
+    s.wait_launcher_window()
+    s.wait_dialog("launcher update hint")
+    dismiss_hint(s)
+    wait_for("the game update offered", lambda: truthy(s.app_state("IsUpdateGmaeHint")), 10)
+    s.click(MAIN_BUTTON, "更新游戏")
+    # A download that has run once goes straight on; otherwise the chooser asks first.
+    time.sleep(1.0)
+    if near(s.mean(CHOOSER_PANEL_PATCH), WHITE, 8):
+        s.click(CHOOSER_CONFIRM, "开始下载")
+    wait_for("the update installed", lambda: truthy(s.app_state("IsInstallGmae")), 60)
+    s.wait_main_button("active", 20)
+    check(tree(game) == stage2, "the install folder equals the published tree of %s" % next_version)
+    check(s.local_settings()["Basic"].get("Version") == next_version, "the local settings say %s" % next_version)
+    new = fetched_chunks(s.requested_paths()[mark:])
+    expected = all_chunks(v2) - all_chunks(v1)
+    check(expected and sorted(new) == sorted(expected),
+          "the update fetched only the %d new chunks, each once (fetched %d)" % (len(expected), len(new)))
+
+    # A damaged file is repaired from the scene's button, fetching only its own chunks.
+    victim = "bin/valdane"
+    path = os.path.join(game, victim)
+    with open(path, "r+b") as f:
+        f.write(b"\0" * 4096)
+    check(sha256(path) != v2[victim][0], "the game's program is damaged")
+    wait_repair_button(s)
+    s.screenshot("repair-offered")
+    mark = len(s.requested_paths())
+    s.click(REPAIR_BUTTON, "校验并修复")
+    # A repair from loopback ends before the busy button can be seen: the log says it ran.
+    wait_for("the repair request in the log", lambda: "Verify And Repair" in s.log_text(), 10)
+    s.wait_dialog("repair finished", two_buttons=False, timeout=60)
+    s.screenshot("repair-finished")
+    wait_for("the repair in the log", lambda: "Repair: " in s.log_text(), 10)
+    check("Repair: 1 damaged, 0 missing" in s.log_text(), "the repair found the one damaged file")
+    check(tree(game) == stage2, "the program is whole again and the folder equals %s" % next_version)
+    repaired = fetched_chunks(s.requested_paths()[mark:])
+    first_chunk = v2[victim][1][0]
+    check(repaired and set(repaired) <= set(v2[victim][1]) and first_chunk in repaired,
+          "the repair fetched only chunks of the damaged file (%d of %d)" % (len(repaired), len(v2[victim][1])))
+    s.click(DIALOG_SINGLE, "确定")
+    s.wait_no_dialog("repair finished")
+    s.wait_main_button("active", 10)
+    wait_repair_button(s)
+    s.quit_through_confirmation()
+    wait_for("every process the launcher started to end", lambda: not s.box_pids(), 15)
+
+
 FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package,
          "network_cut": network_cut, "second_start": second_start, "launcher_unpack_fails": launcher_unpack_fails,
-         "game_install_fails": game_install_fails, "fresh_account": fresh_account}
+         "game_install_fails": game_install_fails, "fresh_account": fresh_account, "delivery": delivery}
 SESSION_OPTIONS = {"fresh_account": {"documents": False}}
 
 

@@ -57,6 +57,9 @@ DOWNLOAD_PAUSE_ICON = (1249, 661, 37, 37)     # the panel's pause / resume icon
 DIALOG_SINGLE_CAPTION_EDGE = (640, 500, 14, 16)  # inside a one-button dialog's button, left of a two-character caption
 BUBBLE_PATCH = (568, 106, 8, 16)               # left end of the notification bubble at the top (white)
 CHOOSER_FIELD_TEXT = (412, 300, 200, 16)      # the chooser's path field, where its text starts
+REPAIR_BUTTON = (416, 644)                    # "校验并修复", left of the main button
+REPAIR_BUTTON_PATCH = (334, 636, 24, 16)      # its left part, away from the caption
+REPAIR_FILL = (0x3D, 0x35, 0x66)
 MORE_GAMES = (874, 644)
 CLOSE_ALL = (950, 644)
 SIDE_BUTTONS_REGION = (844, 614, 136, 60)
@@ -242,12 +245,15 @@ class Session:
 
     # ---- publisher ------------------------------------------------------
 
-    def start_publisher(self, rate=None, port=None, keep=False):
+    def start_publisher(self, rate=None, port=None, keep=False, zip_only=True):
         """Starts nginx; port and keep bring a stopped publisher back at the same
-        address serving exactly what it served before."""
+        address serving exactly what it served before. zip_only serves settings
+        without the chunk store's manifest, so the game comes as its ZIP package."""
         env = dict(os.environ)
-        for key in ("ORB_DEMO_RATE", "ORB_DEMO_PORT", "ORB_DEMO_KEEP"):
+        for key in ("ORB_DEMO_RATE", "ORB_DEMO_PORT", "ORB_DEMO_KEEP", "ORB_DEMO_ZIP_ONLY"):
             env.pop(key, None)
+        if zip_only:
+            env["ORB_DEMO_ZIP_ONLY"] = "1"
         if rate:
             env["ORB_DEMO_RATE"] = rate
         if port:
@@ -259,6 +265,8 @@ class Session:
         if done.returncode != 0:
             raise E2EFailure("demo publisher did not start: " + done.stderr)
         self.base = done.stdout.strip().splitlines()[-1]
+        if zip_only and not keep and "GameManifestUrl" in self.served_settings().get("Basic", {}):
+            raise E2EFailure("the ZIP-only publisher still names a game manifest")
         log("publisher at %s%s" % (self.base, " (rate %s)" % rate if rate else ""))
         return self.base
 
@@ -270,6 +278,10 @@ class Session:
     @property
     def port(self):
         return int(self.base.rsplit(":", 1)[1])
+
+    def requested_paths(self):
+        """The paths of the GET requests nginx answered, in order."""
+        return [m.group(1) for m in (re.search(r'"GET (\S+) HTTP', line) for line in self.access_log()) if m]
 
     def access_log(self):
         try:

@@ -786,4 +786,144 @@ TestCase {
         mouseClick(item("updateCheckBtn"))
         compare(ContextViewLauncher.callCount("LauncherUpdateStart"), 2)
     }
+
+    // Verify and repair is offered beside "开始游戏" for an installation it can
+    // repair, and nowhere else.
+    function test_repairOffered_data() {
+        return [
+            { tag: "installed, repairable", install: true, available: true, offered: true },
+            { tag: "installed from the package", install: true, available: false, offered: false },
+            { tag: "nothing installed", install: false, available: true, offered: false },
+            { tag: "update waiting", install: true, available: true, update: true, offered: false },
+        ]
+    }
+
+    function test_repairOffered(data) {
+        openWindow({ IsInstall: data.install, IsDownloadFinish: data.install, IsRepairAvailable: data.available })
+        verify(!item("repairBtn").visible)
+        toReady()
+        if (data.update)
+            ContextViewLauncher.sigUpdateGameHint("新版本 1.1 可更新")
+        compare(item("repairBtn").visible, data.offered)
+        compare(item("trayRepairItem").enabled, data.offered)
+        compare(item("repairButtonText").text, "校验并修复")
+        compare(item("trayRepairItem").text, "校验并修复游戏")
+        mouseClick(item("repairBtn"))
+        item("trayRepairItem").triggered()
+        compare(ContextViewLauncher.callCount("VerifyAndRepair"), data.offered ? 1 : 0)
+        compare(win.stage, data.offered ? "Repairing" : win.idleStage)
+    }
+
+    function toRepairing() {
+        openWindow({ IsInstall: true, IsDownloadFinish: true, IsRepairAvailable: true })
+        toReady()
+        mouseClick(item("repairBtn"))
+        compare(win.stage, "Repairing")
+    }
+
+    function test_repairFinished_data() {
+        return [
+            { tag: "repaired", ok: true, summary: "1 damaged, 0 missing", tip: "校验完成（1 damaged, 0 missing）" },
+            { tag: "nothing to say", ok: true, summary: "", tip: "校验完成" },
+            { tag: "failed", ok: false, summary: "chunk refused", tip: "校验修复失败，请重试（chunk refused）" },
+        ]
+    }
+
+    // The panel shows the repair's progress, the main button is busy, and the
+    // report ends it once, back at "开始游戏" with a tip.
+    function test_repairFinished(data) {
+        toRepairing()
+        compare(ContextViewLauncher.callCount("VerifyAndRepair"), 1)
+        compare(caption(), "修复中")
+        compare(item("launcherBtn").color, Qt.color("#C3C0D1"))
+        verify(!item("launcherBtnMouseArea").enabled)
+        verify(!item("repairBtn").visible)
+        verify(!item("trayRepairItem").enabled)
+        const panel = item("downloadDisplayBubble")
+        verify(panel.visible)
+        verify(!part("downloadDisplayBubble", "pauseButton").visible)
+        verify(!part("downloadDisplayBubble", "closeBtn").visible)
+        compare(part("downloadDisplayBubble", "percentText").text, "--:--:--")
+        ContextViewLauncher.sigDownloadProgress(1, 4)
+        compare(part("downloadDisplayBubble", "percentText").text, "25%")
+        compare(part("downloadDisplayBubble", "amountText").text, "1.00MB / 4.00MB")
+        // The busy button ignores clicks.
+        mouseClick(item("launcherBtn"))
+        compare(ContextViewLauncher.callCount("StartPlay"), 0)
+
+        ContextViewLauncher.sigRepairFinished(data.ok, data.summary)
+        compare(win.stage, "Installed")
+        verify(!panel.visible)
+        compare(caption(), "开始游戏")
+        verify(item("launcherBtnMouseArea").enabled)
+        verify(item("repairBtn").visible)
+        const tip = item("commonTipDialog")
+        verify(tip.visible)
+        compare(tip.content, data.tip)
+        clickConfirm("commonTipDialog")
+        verify(!tip.visible)
+        // A second report changes nothing.
+        ContextViewLauncher.sigRepairFinished(!data.ok, "late")
+        verify(!tip.visible)
+        compare(win.stage, "Installed")
+        mouseClick(item("launcherBtn"))
+        compare(ContextViewLauncher.callCount("StartPlay"), 1)
+    }
+
+    // A repair report with no repair running is ignored.
+    function test_repairReportOutsideRepair() {
+        openWindow({ IsInstall: true, IsRepairAvailable: true })
+        toReady()
+        ContextViewLauncher.sigRepairFinished(true, "0 damaged, 0 missing")
+        verify(!item("commonTipDialog").visible)
+        compare(win.stage, "Installed")
+    }
+
+    // The tray item starts the repair and brings the window back.
+    function test_trayRepair() {
+        openWindow({ IsInstall: true, IsRepairAvailable: true })
+        toReady()
+        win.hide()
+        item("trayRepairItem").triggered()
+        verify(win.visible)
+        compare(ContextViewLauncher.callCount("VerifyAndRepair"), 1)
+        compare(win.stage, "Repairing")
+        verify(item("downloadDisplayBubble").visible)
+    }
+
+    // While the game runs the files are in use: the tray item shows the window and says so.
+    function test_trayRepairWhilePlaying() {
+        openWindow({ IsInstall: true, IsOpenMore: false, IsRepairAvailable: true })
+        toReady()
+        mouseClick(item("launcherBtn"))
+        ContextViewLauncher.sigStartPlayGameCallback(true)
+        verify(!win.visible)
+        verify(item("trayRepairItem").enabled)
+        item("trayRepairItem").triggered()
+        verify(win.visible)
+        compare(ContextViewLauncher.callCount("VerifyAndRepair"), 0)
+        compare(win.stage, "Playing")
+        compare(item("commonTipDialog").content, "游戏运行中，请关闭游戏后再校验并修复")
+    }
+
+    // Not offered while a download runs, from neither place.
+    function test_noRepairWhileDownloading() {
+        openWindow({ IsInstall: false, IsRepairAvailable: true })
+        toDownloading()
+        verify(!item("repairBtn").visible)
+        verify(!item("trayRepairItem").enabled)
+        item("trayRepairItem").triggered()
+        compare(ContextViewLauncher.callCount("VerifyAndRepair"), 0)
+        compare(win.stage, "Downloading")
+        verify(part("downloadDisplayBubble", "pauseButton").visible)
+    }
+
+    // A repair cannot be cancelled: closing the window asks the usual quit confirmation.
+    function test_closeWhileRepairing() {
+        toRepairing()
+        mouseClick(part("torbar", "closeButton"))
+        verify(item("closeWindowConfirmDialog").visible)
+        verify(!item("closeDownloadDialog").visible)
+        compare(ContextViewLauncher.callCount("SetDownloadStatus"), 0)
+    }
 }
