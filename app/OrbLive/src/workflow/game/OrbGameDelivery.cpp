@@ -149,8 +149,11 @@ void OrbGameDelivery::repair()
 {
     IOrbModel* model = GetComponent<IOrbModel>("OrbModel");
     IOrbNetwork* backend = GetComponent<IOrbNetwork>("OrbBackend");
-    if (!model || !backend || !backend->Network())
+    // Every request gets its one answer: the scene waits for it.
+    if (!model || !backend || !backend->Network()) {
+        emit repairFinished(false, QStringLiteral("the launcher is shutting down"));
         return;
+    }
     if (m_job) {
         emit repairFinished(false, QStringLiteral("the game is being installed"));
         return;
