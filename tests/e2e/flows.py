@@ -10,6 +10,8 @@
                 told, the launcher stays usable
   network_cut   the publisher goes away mid-download and comes back at the same
                 address: the panel offers resume, the resumed package is whole
+  page_links    the page opens nothing by script or by another scheme; only a
+                clicked web link reaches the system opener
   second_start  a second start of the same copy ends at once, touching nothing
   launcher_unpack_fails  the launcher package passes its checks but cannot be
                 unpacked: a tip, no restart offered, the launcher stays usable
@@ -216,6 +218,58 @@ def offline(s):
     wait_for("the launcher window to come back", lambda: s.launcher_window() is not None, 20)
     s.wait_main_button("active", 15)
     check(s.main_button() == "active", "after the game ended the main button is ready again")
+    s.quit_through_confirmation()
+
+
+PAGE_LEFT = (300, 330)
+PAGE_RIGHT = (1050, 330)
+PAGE_LEFT_PATCH = (280, 320, 40, 20)
+PAGE_RIGHT_PATCH = (1030, 320, 40, 20)
+EVIL = (0x55, 0x11, 0x11)
+GOOD = (0x11, 0x55, 0x11)
+
+
+def page_links(s):
+    """The publisher's page cannot make the system open anything by itself: windows
+    opened by script are dropped, a clicked link to another scheme is refused, and
+    only a clicked web link reaches the system's opener (a recording stand-in for
+    xdg-open on PATH)."""
+    s.start_publisher()
+    opened = os.path.join(s.box, "opened.txt")
+    stand_in = os.path.join(s.box, "bin")
+    os.makedirs(stand_in, exist_ok=True)
+    with open(os.path.join(stand_in, "xdg-open"), "w") as f:
+        f.write('#!/bin/sh\necho "$@" >> "%s"\n' % opened)
+    os.chmod(os.path.join(stand_in, "xdg-open"), 0o755)
+    os.environ["PATH"] = stand_in + os.pathsep + os.environ.get("PATH", "")
+    clicked = "%s/clicked.html" % s.base
+    with open(os.path.join(s.www, "links.html"), "w", encoding="utf-8") as f:
+        f.write("""<!DOCTYPE html><html><head><meta charset="utf-8"></head><body style="margin:0">
+<a href="orbtest://evil/x.exe" target="_blank"
+   style="position:fixed;left:0;top:0;width:50%%;height:100%%;background:#551111"></a>
+<a href="%s" target="_blank"
+   style="position:fixed;right:0;top:0;width:50%%;height:100%%;background:#115511"></a>
+<script>
+setTimeout(function () { window.open("%s/popup.html"); window.open("orbtest://evil/auto"); }, 800);
+</script></body></html>""" % (clicked, s.base))
+    s.install_launcher(overrides={("Basic", "WebPageUrl"): "%s/links.html" % s.base})
+    s.start_launcher()
+    wait_check_with_hint(s)
+    dismiss_hint(s)
+    s.wait_colour("the page's left half", PAGE_LEFT_PATCH, EVIL, timeout=30)
+    s.wait_colour("the page's right half", PAGE_RIGHT_PATCH, GOOD, timeout=10)
+    time.sleep(2.0)
+    check(not os.path.exists(opened), "windows the page opened by script reached nothing")
+
+    s.click(PAGE_LEFT, "the custom-scheme link")
+    time.sleep(2.0)
+    check(not os.path.exists(opened), "a clicked link to another scheme reached nothing")
+
+    s.click(PAGE_RIGHT, "the web link")
+    wait_for("the clicked web link at the system's opener",
+             lambda: os.path.exists(opened) and clicked in open(opened).read(), 20)
+    lines = [line for line in open(opened).read().splitlines() if line.strip()]
+    check(lines == [clicked], "only the clicked web link was handed over (%s)" % lines)
     s.quit_through_confirmation()
 
 
@@ -732,7 +786,7 @@ def delivery(s):
 
 
 FLOWS = {"first_start": first_start, "offline": offline, "self_update": self_update, "bad_package": bad_package,
-         "network_cut": network_cut, "second_start": second_start, "launcher_unpack_fails": launcher_unpack_fails,
+         "network_cut": network_cut, "page_links": page_links, "second_start": second_start, "launcher_unpack_fails": launcher_unpack_fails,
          "game_install_fails": game_install_fails, "fresh_account": fresh_account, "delivery": delivery}
 SESSION_OPTIONS = {"fresh_account": {"documents": False}}
 
