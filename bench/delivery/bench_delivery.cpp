@@ -10,12 +10,14 @@
 #include "OrbNetwork.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -78,12 +80,29 @@ int main(int argc, char** argv)
 
     OrbDeliveryJob job(&net);
     int rc = 1;
+    // Seconds spent in each phase, to show where the time of a run goes.
+    QElapsedTimer clock;
+    clock.start();
+    std::map<int, double> spent;
+    int phase = OrbDeliveryJob::Idle;
+    qint64 phaseStart = 0;
+    auto endPhase = [&](int next) {
+        const qint64 now = clock.elapsed();
+        spent[phase] += double(now - phaseStart) / 1000.0;
+        phase = next;
+        phaseStart = now;
+    };
+    QObject::connect(&job, &OrbDeliveryJob::phaseChanged, &app, [&](OrbDeliveryJob::Phase p) { endPhase(p); });
     QObject::connect(&job, &OrbDeliveryJob::finished, &app, [&](bool ok, const QString& reason) {
+        endPhase(OrbDeliveryJob::Done);
         const OrbDeliveryJob::Stats s = job.Statistics();
         const bool clean = job.Damaged().isEmpty() && job.Missing().isEmpty();
         std::printf("kept=%d built=%d reused=%d cached=%d fetched=%d refetched=%d fetched_bytes=%lld damaged=%d missing=%d\n",
                     s.filesKept, s.filesBuilt, s.chunksReused, s.chunksCached, s.chunksFetched, s.chunksRefetched,
                     static_cast<long long>(s.bytesFetched), int(job.Damaged().size()), int(job.Missing().size()));
+        std::printf("manifest_s=%.2f plan_s=%.2f fetch_s=%.2f stage_s=%.2f commit_s=%.2f\n",
+                    spent[OrbDeliveryJob::FetchingManifest], spent[OrbDeliveryJob::Planning],
+                    spent[OrbDeliveryJob::Fetching], spent[OrbDeliveryJob::Staging], spent[OrbDeliveryJob::Committing]);
         if (!ok)
             std::fprintf(stderr, "job failed: %s\n", qPrintable(reason));
         rc = ok && (install || clean) ? 0 : 1;
