@@ -167,10 +167,15 @@ measure() {
 }
 
 results=$work/results.txt
+phases=$work/phases.txt
 orb_rss_max=0
 record() {  # group side [orb]
   echo "$1 $2 fetched_MiB=$(awk -v b="$sent" 'BEGIN{printf "%.2f", b/1048576}') wall_s=$wall rss_MiB=$(awk -v k="$rss_kib" 'BEGIN{printf "%.1f", k/1024}')" >> "$results"
-  if [ "${3:-}" = orb ] && [ "$rss_kib" -gt "$orb_rss_max" ]; then orb_rss_max=$rss_kib; fi
+  if [ "${3:-}" = orb ]; then
+    [ "$rss_kib" -gt "$orb_rss_max" ] && orb_rss_max=$rss_kib
+    # Where the job's time went, from its own phase timings.
+    echo "$1/$2 $(grep -o 'plan_s=.*' "$work/cmd.out")" >> "$phases"
+  fi
 }
 
 side_update() {
@@ -203,6 +208,7 @@ side_fresh() {
     local w1=$wall r1=$rss_kib s1=$sent
     mkdir -p "$out"
     measure "$bin/bench_orbinstaller_extract" "$run/v2.zip" "$out"
+    echo "fresh/zip download_s=$w1 unpack_s=$wall" >> "$phases"
     wall=$(awk -v a="$w1" -v b="$wall" 'BEGIN{printf "%.6f", a + b}')
     [ "$r1" -gt "$rss_kib" ] && rss_kib=$r1
     sent=$((s1 + sent))
@@ -255,6 +261,18 @@ grep '^verify ' "$results" | python3 "$root/bench/stats.py" orb openssl
 grep '^limited ' "$results" | python3 "$root/bench/stats.py" c4 c1
 echo "limitrate (nginx limit_rate 2m alone, which never slows a response below 2 MiB):"
 grep '^limitrate ' "$results" | python3 "$root/bench/stats.py" c4 c1
+echo "where the time goes (medians, seconds):"
+python3 - "$phases" <<'PY'
+import statistics, sys
+rows = {}
+for line in open(sys.argv[1]):
+    p = line.split()
+    for kv in p[1:]:
+        k, v = kv.split("=")
+        rows.setdefault(p[0], {}).setdefault(k, []).append(float(v))
+for name, metrics in rows.items():
+    print(f"  {name:<18} " + "  ".join(f"{k[:-2]} {statistics.median(v):.2f}" for k, v in metrics.items()))
+PY
 echo
 python3 - "$results" "$orb_rss_max" <<'PY'
 import statistics, sys
