@@ -4,6 +4,11 @@
 #include "OrbNetwork.h"
 #include "TestHttpServer.h"
 
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+
 #include <atomic>
 #include <memory>
 
@@ -45,6 +50,23 @@ inline orbtest::HttpHandler withProbes(orbtest::HttpHandler h)
             return orbtest::HttpReply();
         return h(r);
     };
+}
+
+// Blocking GET on a loopback URL from the test thread, past any proxy; the body
+// (and the HTTP status when asked for).
+inline QByteArray httpGet(const QString& url, int* status = nullptr)
+{
+    QNetworkAccessManager nam;
+    nam.setProxy(QNetworkProxy::NoProxy);
+    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(url)));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (status)
+        *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return body;
 }
 
 } // namespace orbtest

@@ -131,22 +131,6 @@ QByteArray fileSha256(const QString& path)
     return h.result().toHex();
 }
 
-// Blocking GET on a loopback URL from the test thread.
-QByteArray fetch(const QString& url, int* status = nullptr)
-{
-    QNetworkAccessManager nam;
-    nam.setProxy(QNetworkProxy::NoProxy);
-    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(url)));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (status)
-        *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-    return body;
-}
-
 } // namespace
 
 class TestOrbNetUpload : public QObject {
@@ -180,7 +164,7 @@ private:
     QJsonObject received()
     {
         QJsonObject byKey;
-        const QJsonArray list = QJsonDocument::fromJson(fetch(QStringLiteral("http://127.0.0.1:%1/__uploads").arg(m_store.port()))).array();
+        const QJsonArray list = QJsonDocument::fromJson(orbtest::httpGet(QStringLiteral("http://127.0.0.1:%1/__uploads").arg(m_store.port()))).array();
         for (const QJsonValue& v : list)
             byKey.insert(v.toObject().value("key").toString(), v.toObject());
         return byKey;
@@ -315,7 +299,7 @@ private slots:
         QCOMPARE(got.value("size").toInt(), data.size());
         QCOMPARE(got.value("sha256").toString().toLatin1(), QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
         int status = 0;
-        QCOMPARE(fetch(QStringLiteral("http://127.0.0.1:%1/%2/games/1/small.bin").arg(m_storePort).arg(kBucket), &status), data);
+        QCOMPARE(orbtest::httpGet(QStringLiteral("http://127.0.0.1:%1/%2/games/1/small.bin").arg(m_storePort).arg(kBucket), &status), data);
         QCOMPARE(status, 200);
         QVERIFY(up->Async(nullptr, nullptr));  // ended without error
     }

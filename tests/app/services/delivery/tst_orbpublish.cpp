@@ -5,6 +5,7 @@
 #include "OrbDeliveryManifest.h"
 #include "OrbSignature.h"
 #include "OrbTestFiles.h"
+#include "OrbNetTestUtil.h"
 #include "TestHttpServer.h"
 
 #include <QDateTime>
@@ -56,19 +57,6 @@ std::set<QByteArray> hashesOf(const OrbDeliveryManifest& m)
         for (const OrbDeliveryChunk& c : f.chunks)
             out.insert(c.hash);
     return out;
-}
-
-QByteArray fetch(const QString& url)
-{
-    QNetworkAccessManager nam;
-    nam.setProxy(QNetworkProxy::NoProxy);
-    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(url)));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-    return body;
 }
 
 } // namespace
@@ -157,7 +145,7 @@ private:
         return env;
     }
 
-    QJsonArray received() { return QJsonDocument::fromJson(fetch(QStringLiteral("http://127.0.0.1:%1/__uploads").arg(m_s3.port()))).array(); }
+    QJsonArray received() { return QJsonDocument::fromJson(orbtest::httpGet(QStringLiteral("http://127.0.0.1:%1/__uploads").arg(m_s3.port()))).array(); }
 
     void makeGame(const QString& root, bool second)
     {
@@ -343,7 +331,7 @@ private slots:
         }
         QVERIFY(lastChunk < firstManifest);
         // The stored object reads back as the local chunk.
-        QCOMPARE(fetch(QStringLiteral("http://127.0.0.1:%1/%2/games/orb/%3").arg(m_s3Store).arg(kBucket).arg(local[0])),
+        QCOMPARE(orbtest::httpGet(QStringLiteral("http://127.0.0.1:%1/%2/games/orb/%3").arg(m_s3Store).arg(kBucket).arg(local[0])),
                  readAll(path("store/" + local[0])));
 
         // Again: the store has everything, nothing is sent.
