@@ -142,7 +142,9 @@ public:
     QHash<QByteArray, std::vector<std::pair<int, int>>> waiting;  // chunk -> (build, chunk index) needing it
     QSet<QByteArray> unavailable;                                 // chunks not fetched yet
     QHash<QByteArray, Fetched> fetchedChunks;                     // fetched by this run, not yet refused
+    QHash<QByteArray, int> generation;                            // fetches of a chunk that came in
     int writesRunning = 0;
+    QSet<QString> cacheDirs;
     bool committing = false;
 
     // Manifest fetching.
@@ -451,10 +453,11 @@ public:
     void write(int build, int chunk)
     {
         ++writesRunning;
+        const int gen = chunk < 0 ? 0 : generation.value(ctx->builds[std::size_t(build)]->File().chunks[std::size_t(chunk)].hash);
         std::shared_ptr<Context> c = ctx;
         QThreadPool* flush = &flushPool;
         QPointer<OrbDeliveryJob> job(q);
-        buildPool.start([c, build, chunk, flush, job] {
+        buildPool.start([c, build, chunk, gen, flush, job] {
             OrbDeliveryLocal::FileBuild& b = *c->builds[std::size_t(build)];
             QString why;
             const OrbDeliveryLocal::FileBuild::Result r = b.Write(chunk, &why);
@@ -469,14 +472,15 @@ public:
                     }
                 });
             }
-            QMetaObject::invokeMethod(job.data(), [job, build, chunk, r, why] {
+            QMetaObject::invokeMethod(job.data(), [job, build, chunk, gen, r, why] {
                 if (job)
-                    job->d->onWritten(build, chunk, r, why);
+                    job->d->onWritten(build, chunk, gen, r, why);
             }, Qt::QueuedConnection);
         });
     }
 
-    void onWritten(int build, int chunk, OrbDeliveryLocal::FileBuild::Result r, const QString& why)
+    // gen: the fetches of the chunk that had come in when the write started.
+    void onWritten(int build, int chunk, int gen, OrbDeliveryLocal::FileBuild::Result r, const QString& why)
     {
         using Result = OrbDeliveryLocal::FileBuild::Result;
         --writesRunning;
@@ -495,6 +499,10 @@ public:
             const OrbDeliveryChunk& c = b.File().chunks[std::size_t(chunk)];
             if (unavailable.contains(c.hash)) {  // already being fetched again
                 waiting[c.hash].emplace_back(build, chunk);
+                return;
+            }
+            if (gen != generation.value(c.hash)) {  // read before the chunk was fetched again
+                write(build, chunk);
                 return;
             }
             const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
@@ -563,7 +571,11 @@ public:
         const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
         const QString finalPath = cache.PathOf(p.chunk.hash);
         const QString part = finalPath + QStringLiteral(".part");
-        QDir().mkpath(QFileInfo(finalPath).path());
+        const QString dir = QFileInfo(finalPath).path();
+        if (!cacheDirs.contains(dir)) {  // one of 256, made once
+            QDir().mkpath(dir);
+            cacheDirs.insert(dir);
+        }
         const QStringList& bases = ctx->options.baseUrls;
         const QString url = joinUrl(bases.value(p.urlIndex % bases.size()), OrbChunkStore::RelativePath(p.chunk.hash));
         OrbNetDownloadReq req(url.toStdString(), part.toUtf8().toStdString(), DefaultNetConfig);
@@ -632,6 +644,7 @@ public:
         bytesDone += c.compressedSize;
         fetchedChunks.insert(c.hash, Fetched{a.pending, a.url});
         unavailable.remove(c.hash);
+        generation[c.hash]++;
         if (ctx->options.stepHook)
             ctx->options.stepHook(QStringLiteral("fetched:") + QString::fromLatin1(c.hash));
         report(true);
