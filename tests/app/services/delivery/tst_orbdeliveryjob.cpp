@@ -384,6 +384,7 @@ private slots:
         QTest::newRow("chunk missing, then the next mirror") << QStringList{"holes", "good"} << true << 1;
         QTest::newRow("longer than declared, then the next mirror") << QStringList{"long", "good"} << true << 1;
         QTest::newRow("wrong bytes on every mirror") << QStringList{"bad", "bad2"} << false << 1;
+        QTest::newRow("wrong bytes in a chunk two files hold, then the next mirror") << QStringList{"shared", "good"} << true << 1;
     }
     void wrongChunkOnAMirror()
     {
@@ -391,13 +392,21 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, refetched);
         // Mirrors of the store: a chunk's bytes altered (same length), the chunk left out,
-        // the chunk with bytes beyond its declared compressed size.
-        const OrbDeliveryChunk& victim = m_v2.files.front().chunks[2];  // bin/game, past the edit-free start
-        const QString rel = OrbChunkStore::RelativePath(victim.hash);
-        for (const QString& m : {QStringLiteral("bad"), QStringLiteral("bad2"), QStringLiteral("holes"), QStringLiteral("long")}) {
+        // the chunk with bytes beyond its declared compressed size; the first chunk of
+        // data/big.pak, which data/copy.pak holds as well, altered.
+        const OrbDeliveryChunk& gameChunk = m_v2.files.front().chunks[2];  // bin/game, past the edit-free start
+        const OrbDeliveryChunk* packChunk = nullptr;
+        for (const OrbDeliveryFile& f : m_v1.files)
+            if (f.path == QLatin1String("data/big.pak"))
+                packChunk = &f.chunks.front();
+        QVERIFY(packChunk);
+        const OrbDeliveryChunk& victim = mirrors[0] == QLatin1String("shared") ? *packChunk : gameChunk;
+        for (const QString& m : {QStringLiteral("bad"), QStringLiteral("bad2"), QStringLiteral("holes"), QStringLiteral("long"),
+                                 QStringLiteral("shared")}) {
             if (QFileInfo::exists(www() + QLatin1Char('/') + m))
                 continue;
             QVERIFY(copyTree(store(), www() + QLatin1Char('/') + m));
+            const QString rel = OrbChunkStore::RelativePath(m == QLatin1String("shared") ? packChunk->hash : gameChunk.hash);
             const QString path = www() + QLatin1Char('/') + m + QLatin1Char('/') + rel;
             if (m == QLatin1String("holes")) {
                 QVERIFY(QFile::remove(path));

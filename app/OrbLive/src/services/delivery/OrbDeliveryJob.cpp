@@ -1,6 +1,7 @@
 #include "OrbDeliveryJob.h"
 
 #include "OrbChunkStore.h"
+#include "OrbDeliveryFiles.h"
 #include "OrbDeliveryLocal.h"
 #include "OrbDeliveryManifest.h"
 
@@ -15,9 +16,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QLockFile>
 #include <QPointer>
+#include <QSet>
 #include <QStorageInfo>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -25,6 +30,7 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <mutex>
 
 namespace {
 
@@ -45,6 +51,12 @@ struct Context {
     OrbDeliveryManifest installed;
     bool hasInstalled = false;
     OrbDeliveryLocal::Plan plan;
+    OrbDeliveryLocal::PlanInput buildInput;  // what the file builds read while staging
+    std::vector<std::unique_ptr<OrbDeliveryLocal::FileBuild>> builds;
+
+    // The first file whose data could not be flushed to the disk.
+    std::mutex flushLock;
+    QString flushError;
 
     OrbDeliveryLocal::PlanInput input() const
     {
@@ -120,11 +132,32 @@ public:
     std::deque<std::pair<qint64, qint64>> samples;  // (ms, bytes done)
     qint64 lastReport = -1;
 
+    // Building files while their chunks come in: chunk writes on their own pool, file
+    // flushes (waiting on the disk, not the processor) on another.
+    struct Fetched {
+        Pending pending;  // as it was fetched, for a fetch from the next mirror
+        QString url;
+    };
+    QThreadPool buildPool, flushPool;
+    QHash<QByteArray, std::vector<std::pair<int, int>>> waiting;  // chunk -> (build, chunk index) needing it
+    QSet<QByteArray> unavailable;                                 // chunks not fetched yet
+    QHash<QByteArray, Fetched> fetchedChunks;                     // fetched by this run, not yet refused
+    QHash<QByteArray, int> generation;                            // fetches of a chunk that came in
+    int writesRunning = 0;
+    QSet<QString> cacheDirs;
+    bool committing = false;
+
     // Manifest fetching.
     int manifestBase = 0;
     std::shared_ptr<OrbNetDownload> manifestDownload;
 
-    OrbDeliveryJobPrivate(OrbDeliveryJob* job, OrbNetwork* net) : q(job), network(net) {}
+    OrbDeliveryJobPrivate(OrbDeliveryJob* job, OrbNetwork* net) : q(job), network(net)
+    {
+        buildPool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        flushPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    }
+
+    bool idle() const { return active.empty() && !workerRunning && writesRunning == 0; }
 
     void setPhase(OrbDeliveryJob::Phase p)
     {
@@ -162,7 +195,7 @@ public:
         for (auto& a : active)
             a.second.download->Close();
         // Never inside the caller's own call (Cancel): the finish comes from the event loop.
-        if (active.empty() && !workerRunning)
+        if (idle())
             QTimer::singleShot(0, q, [this] { finish(false, failReason); });
     }
 
@@ -385,16 +418,122 @@ public:
         }
     }
 
+    // Fetching and building overlap: every chunk write whose bytes are on disk (an old
+    // file, the cache) starts at once, the others as soon as their chunk is fetched.
     void startFetching()
     {
         setPhase(OrbDeliveryJob::Fetching);
-        for (const OrbDeliveryLocal::MissingChunk& m : ctx->plan.missing)
+        Context& c = *ctx;
+        c.buildInput = c.input();
+        for (const OrbDeliveryLocal::MissingChunk& m : c.plan.missing) {
             queue.push_back(Pending{m, 0, 0, 0});
-        bytesTotal = ctx->plan.fetchBytes;
+            unavailable.insert(m.hash);
+        }
+        for (int i : c.plan.stage)
+            c.builds.push_back(std::make_unique<OrbDeliveryLocal::FileBuild>(c.buildInput, c.plan, i));
+        for (int b = 0; b < int(c.builds.size()); ++b) {
+            const OrbDeliveryFile& f = c.builds[std::size_t(b)]->File();
+            if (f.chunks.empty())
+                write(b, -1);
+            for (int k = 0; k < int(f.chunks.size()); ++k) {
+                const QByteArray& hash = f.chunks[std::size_t(k)].hash;
+                if (unavailable.contains(hash))
+                    waiting[hash].emplace_back(b, k);
+                else
+                    write(b, k);
+            }
+        }
+        bytesTotal = c.plan.fetchBytes;
         bytesDone = 0;
         clock.start();
         report(true);
         pump();
+    }
+
+    void write(int build, int chunk)
+    {
+        ++writesRunning;
+        const int gen = chunk < 0 ? 0 : generation.value(ctx->builds[std::size_t(build)]->File().chunks[std::size_t(chunk)].hash);
+        std::shared_ptr<Context> c = ctx;
+        QThreadPool* flush = &flushPool;
+        QPointer<OrbDeliveryJob> job(q);
+        buildPool.start([c, build, chunk, gen, flush, job] {
+            OrbDeliveryLocal::FileBuild& b = *c->builds[std::size_t(build)];
+            QString why;
+            const OrbDeliveryLocal::FileBuild::Result r = b.Write(chunk, &why);
+            if (r == OrbDeliveryLocal::FileBuild::Result::Completed) {
+                // On the disk before the journal names it; meanwhile the next chunks go on.
+                const QString path = b.PartialPath();
+                flush->start([c, path] {
+                    if (!OrbDeliveryFiles::FlushFile(path)) {
+                        std::lock_guard<std::mutex> guard(c->flushLock);
+                        if (c->flushError.isEmpty())
+                            c->flushError = QStringLiteral("cannot write %1 to the disk").arg(path);
+                    }
+                });
+            }
+            QMetaObject::invokeMethod(job.data(), [job, build, chunk, gen, r, why] {
+                if (job)
+                    job->d->onWritten(build, chunk, gen, r, why);
+            }, Qt::QueuedConnection);
+        });
+    }
+
+    // gen: the fetches of the chunk that had come in when the write started.
+    void onWritten(int build, int chunk, int gen, OrbDeliveryLocal::FileBuild::Result r, const QString& why)
+    {
+        using Result = OrbDeliveryLocal::FileBuild::Result;
+        --writesRunning;
+        if (finished)
+            return;
+        if (!failReason.isEmpty()) {
+            fail(failReason);
+            return;
+        }
+        if (r == Result::Failed || r == Result::Cancelled) {
+            fail(why);
+            return;
+        }
+        if (r == Result::Refused) {
+            const OrbDeliveryLocal::FileBuild& b = *ctx->builds[std::size_t(build)];
+            const OrbDeliveryChunk& c = b.File().chunks[std::size_t(chunk)];
+            if (unavailable.contains(c.hash)) {  // already being fetched again
+                waiting[c.hash].emplace_back(build, chunk);
+                return;
+            }
+            if (gen != generation.value(c.hash)) {  // read before the chunk was fetched again
+                write(build, chunk);
+                return;
+            }
+            const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
+            if (cache.Contains(c.hash))
+                QFile::remove(cache.PathOf(c.hash));  // damaged on disk: fetched again next time
+            auto it = fetchedChunks.find(c.hash);
+            if (it == fetchedChunks.end()) {
+                fail(QStringLiteral("chunk %1 of %2 is not available: %3").arg(QString::fromLatin1(c.hash), b.File().path, why));
+                return;
+            }
+            // The body fetched was not the chunk: once more from the next mirror.
+            const Fetched was = it.value();
+            fetchedChunks.erase(it);
+            stats.chunksFetched--;
+            stats.bytesFetched -= was.pending.chunk.compressedSize;
+            bytesDone -= was.pending.chunk.compressedSize;
+            Pending next = was.pending;
+            next.urlIndex++;
+            next.wrongHash++;
+            if (next.wrongHash >= 2) {
+                fail(QStringLiteral("chunk %1 from %2 refused: %3").arg(QString::fromLatin1(c.hash), was.url, why));
+                return;
+            }
+            stats.chunksRefetched++;
+            unavailable.insert(c.hash);
+            waiting[c.hash].emplace_back(build, chunk);
+            queue.push_front(next);
+            pump();
+            return;
+        }
+        checkDone();
     }
 
     void pump()
@@ -407,8 +546,24 @@ public:
             if (!fetch(p))
                 return;
         }
-        if (queue.empty() && active.empty())
-            stage();
+        checkDone();
+    }
+
+    void checkDone()
+    {
+        if (!failReason.isEmpty() || finished || committing)
+            return;
+        if (!queue.empty() || !active.empty())
+            return;
+        setPhase(OrbDeliveryJob::Staging);
+        if (writesRunning > 0)
+            return;
+        if (!waiting.empty()) {
+            fail(QStringLiteral("chunk %1 was never fetched").arg(QString::fromLatin1(waiting.begin().key())));
+            return;
+        }
+        committing = true;
+        stage();
     }
 
     bool fetch(const Pending& p)
@@ -416,7 +571,11 @@ public:
         const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
         const QString finalPath = cache.PathOf(p.chunk.hash);
         const QString part = finalPath + QStringLiteral(".part");
-        QDir().mkpath(QFileInfo(finalPath).path());
+        const QString dir = QFileInfo(finalPath).path();
+        if (!cacheDirs.contains(dir)) {  // one of 256, made once
+            QDir().mkpath(dir);
+            cacheDirs.insert(dir);
+        }
         const QStringList& bases = ctx->options.baseUrls;
         const QString url = joinUrl(bases.value(p.urlIndex % bases.size()), OrbChunkStore::RelativePath(p.chunk.hash));
         OrbNetDownloadReq req(url.toStdString(), part.toUtf8().toStdString(), DefaultNetConfig);
@@ -479,27 +638,21 @@ public:
             fail(QStringLiteral("cannot store chunk %1: %2").arg(QString::fromLatin1(c.hash), moveError));
             return;
         }
-        QByteArray bytes;
-        QString why;
-        const OrbChunkStore cache(OrbDeliveryLocal::CacheRoot(ctx->options.folder));
-        if (!cache.Get(c.hash, c.size, bytes, &why)) {
-            QFile::remove(finalPath);
-            next.wrongHash++;
-            if (next.wrongHash >= 2) {
-                fail(QStringLiteral("chunk %1 from %2 refused: %3").arg(QString::fromLatin1(c.hash), a.url, why));
-                return;
-            }
-            stats.chunksRefetched++;
-            queue.push_front(next);
-            pump();
-            return;
-        }
+        // Its bytes are checked against its hash where they are used: decompressed to be written.
         stats.chunksFetched++;
         stats.bytesFetched += c.compressedSize;
         bytesDone += c.compressedSize;
+        fetchedChunks.insert(c.hash, Fetched{a.pending, a.url});
+        unavailable.remove(c.hash);
+        generation[c.hash]++;
         if (ctx->options.stepHook)
             ctx->options.stepHook(QStringLiteral("fetched:") + QString::fromLatin1(c.hash));
         report(true);
+        if (!failReason.isEmpty())
+            return;
+        const QByteArray hash = c.hash;
+        for (const auto& w : waiting.take(hash))
+            write(w.first, w.second);
         pump();
     }
 
@@ -529,10 +682,19 @@ public:
         step = Step::Stage;
         // Committing follows staging on the same worker; the phase is announced from there.
         QPointer<OrbDeliveryJob> job(q);
-        runWorker([job](Context& c) {
+        QThreadPool* flush = &flushPool;
+        runWorker([job, flush](Context& c) {
             WorkResult r;
             const OrbDeliveryLocal::PlanInput in = c.input();
-            if (!OrbDeliveryLocal::StageFiles(in, c.plan, &r.reason, c.options.stepHook))
+            flush->waitForDone();
+            {
+                std::lock_guard<std::mutex> guard(c.flushLock);
+                if (!c.flushError.isEmpty()) {
+                    r.reason = c.flushError;
+                    return r;
+                }
+            }
+            if (!OrbDeliveryLocal::FinishStaging(in, c.plan, &r.reason, c.options.stepHook))
                 return r;
             if (c.cancel) {
                 r.reason = QStringLiteral("cancelled");
@@ -561,6 +723,8 @@ OrbDeliveryJob::~OrbDeliveryJob()
         d->manifestDownload->Close();
     for (auto& a : d->active)
         a.second.download->Close();
+    d->buildPool.waitForDone();
+    d->flushPool.waitForDone();
     d->watcher.waitForFinished();
 }
 

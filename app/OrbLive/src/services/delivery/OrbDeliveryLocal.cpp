@@ -202,6 +202,7 @@ bool rollForward(const QString& folder, const Journal& j, QString* reason, const
     }
     removeAny(state + QStringLiteral("/aside"));
     removeAny(state + QLatin1Char('/') + j.staging);
+    removeAny(state + QStringLiteral("/partial-") + j.staging.mid(int(qstrlen("staging-"))));
     removeAny(CacheRoot(folder));
     removeAny(state + QStringLiteral("/incoming"));
     if (!QFile::remove(journalPath(folder)) && present(journalPath(folder))) {
@@ -308,8 +309,11 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
     const QString tag = QString::fromLatin1(
         QCryptographicHash::hash(in.targetText, QCryptographicHash::Sha256).toHex().left(16));
     plan.staging = state + QStringLiteral("/staging-") + tag;
+    plan.partial = state + QStringLiteral("/partial-") + tag;
     // Staging of another version is of no use any more; its chunks stay in the cache.
-    const QStringList stale = QDir(state).entryList({QStringLiteral("staging-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    // Files a stopped run left half built are built again from the start.
+    const QStringList stale = QDir(state).entryList({QStringLiteral("staging-*"), QStringLiteral("partial-*")},
+                                                    QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& s : stale) {
         if (state + QLatin1Char('/') + s != plan.staging)
             removeAny(state + QLatin1Char('/') + s);
@@ -409,64 +413,106 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
     return true;
 }
 
-bool StageFiles(const PlanInput& in, const Plan& plan, QString* reason, const StepHook& hook)
+FileBuild::FileBuild(const PlanInput& in, const Plan& plan, int fileIndex)
+    : m_in(in), m_plan(plan), m_file(&in.target->files[std::size_t(fileIndex)])
 {
-    const OrbChunkStore cache(CacheRoot(in.folder));
+    m_partial = plan.partial + QLatin1Char('/') + m_file->path;
+    m_written.assign(m_file->chunks.size(), false);
+}
+
+bool FileBuild::readBack(int chunk, QByteArray& bytes)
+{
+    const OrbDeliveryChunk& c = m_file->chunks[std::size_t(chunk)];
+    QFile f(m_partial);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(c.offset))
+        return false;
+    bytes = f.read(c.size);
+    return bytes.size() == c.size;
+}
+
+FileBuild::Result FileBuild::Write(int chunk, QString* reason)
+{
+    if (cancelled(m_in.cancel)) {
+        fail(reason, QStringLiteral("cancelled"));
+        return Result::Cancelled;
+    }
+    QByteArray bytes;
+    if (chunk >= 0) {
+        const OrbDeliveryChunk& c = m_file->chunks[std::size_t(chunk)];
+        const Source src = m_plan.sources.value(c.hash);
+        QString why;
+        bool ok = false;
+        if (!src.path.isEmpty())
+            ok = readSource(m_in.folder, src, c.hash, c.size, bytes);
+        if (!ok)
+            ok = OrbChunkStore(CacheRoot(m_in.folder)).Get(c.hash, c.size, bytes, &why);
+        if (!ok) {
+            fail(reason, why.isEmpty() ? QStringLiteral("changed on disk") : why);
+            return Result::Refused;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_created) {
+            QFile out(m_partial);
+            if (!QDir().mkpath(QFileInfo(m_partial).path()) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                fail(reason, QStringLiteral("cannot write %1: %2").arg(m_partial, out.errorString()));
+                return Result::Failed;
+            }
+            m_created = true;
+        }
+    }
+    if (chunk >= 0) {
+        // Several threads write one file through handles of their own, each at its offset.
+        const OrbDeliveryChunk& c = m_file->chunks[std::size_t(chunk)];
+        QFile out(m_partial);
+        if (!out.open(QIODevice::ReadWrite) || !out.seek(c.offset) || out.write(bytes) != bytes.size()) {
+            fail(reason, QStringLiteral("cannot write %1: %2").arg(m_partial, out.errorString()));
+            return Result::Failed;
+        }
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (chunk >= 0) {
+        m_written[std::size_t(chunk)] = true;
+        if (std::size_t(chunk) != m_hashed)
+            return Result::Written;
+        m_whole.Add(bytes.constData(), std::size_t(bytes.size()));
+        ++m_hashed;
+        while (m_hashed < m_written.size() && m_written[m_hashed]) {
+            if (!readBack(int(m_hashed), bytes)) {
+                fail(reason, QStringLiteral("cannot read back %1").arg(m_partial));
+                return Result::Failed;
+            }
+            m_whole.Add(bytes.constData(), std::size_t(bytes.size()));
+            ++m_hashed;
+        }
+        if (m_hashed < m_written.size())
+            return Result::Written;
+    }
+    if (m_whole.HexResult() != m_file->sha256) {
+        QFile::remove(m_partial);
+        fail(reason, QStringLiteral("%1: built bytes do not match the file's hash").arg(m_file->path));
+        return Result::Failed;
+    }
+    return Result::Completed;
+}
+
+bool FinishStaging(const PlanInput& in, const Plan& plan, QString* reason, const StepHook& hook)
+{
     for (int i : plan.stage) {
+        if (cancelled(in.cancel)) {
+            fail(reason, QStringLiteral("cancelled"));
+            return false;
+        }
         const OrbDeliveryFile& f = in.target->files[std::size_t(i)];
         const QString target = plan.staging + QLatin1Char('/') + f.path;
-        if (!QDir().mkpath(QFileInfo(target).path())) {
-            fail(reason, QStringLiteral("cannot create the staging folder of %1").arg(f.path));
+        if (!moveTo(plan.partial + QLatin1Char('/') + f.path, target, reason))
             return false;
-        }
-        QSaveFile out(target);
-        if (!out.open(QIODevice::WriteOnly)) {
-            fail(reason, QStringLiteral("cannot write %1: %2").arg(target, out.errorString()));
-            return false;
-        }
-        OrbDeliveryHash::Sha256 whole;
-        for (const OrbDeliveryChunk& c : f.chunks) {
-            if (cancelled(in.cancel)) {
-                out.cancelWriting();
-                fail(reason, QStringLiteral("cancelled"));
-                return false;
-            }
-            QByteArray bytes;
-            const Source src = plan.sources.value(c.hash);
-            QString why;
-            bool ok = false;
-            if (!src.path.isEmpty())
-                ok = readSource(in.folder, src, c.hash, c.size, bytes);
-            if (!ok)
-                ok = cache.Get(c.hash, c.size, bytes, &why);
-            if (!ok) {
-                out.cancelWriting();
-                if (cache.Contains(c.hash))
-                    QFile::remove(cache.PathOf(c.hash));  // damaged on disk: fetched again next time
-                fail(reason, QStringLiteral("chunk %1 of %2 is not available: %3")
-                                 .arg(QString::fromLatin1(c.hash), f.path, why.isEmpty() ? QStringLiteral("changed on disk") : why));
-                return false;
-            }
-            whole.Add(bytes.constData(), std::size_t(bytes.size()));
-            if (out.write(bytes) != bytes.size()) {
-                out.cancelWriting();
-                fail(reason, QStringLiteral("cannot write %1: %2").arg(target, out.errorString()));
-                return false;
-            }
-        }
-        if (whole.HexResult() != f.sha256) {
-            out.cancelWriting();
-            fail(reason, QStringLiteral("%1: built bytes do not match the file's hash").arg(f.path));
-            return false;
-        }
-        if (!out.commit()) {
-            fail(reason, QStringLiteral("cannot write %1: %2").arg(target, out.errorString()));
-            return false;
-        }
         setMode(target, f.executable);
         if (hook)
             hook(QStringLiteral("staged:") + f.path);
     }
+    removeAny(plan.partial);
     return true;
 }
 

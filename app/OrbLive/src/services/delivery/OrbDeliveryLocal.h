@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OrbChunkStore.h"
 #include "OrbDeliveryManifest.h"
 
 #include <QByteArray>
@@ -10,16 +11,18 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 // The file side of installing a version from chunks: what an installation folder
 // already has, building new files in a staging folder, and the journaled commit
 // that swaps them in. Everything here is blocking file work with bounded memory
-// (one chunk at a time); the job runs it off the GUI thread.
+// (one chunk per thread at a time); the job runs it off the GUI thread.
 //
 // State kept inside the installation folder:
 //   .orbdelivery/installed.manifest(.sig)  the version in place, as it was verified
 //   .orbdelivery/chunks/ab/<hash>.zst      fetched chunks (a chunk store), until a commit
+//   .orbdelivery/partial-<tag>/<path>      files being built, until they are complete
 //   .orbdelivery/staging-<tag>/<path>      files of the version being installed
 //   .orbdelivery/aside/<path>              old files while a commit runs
 //   .orbdelivery/journal                   present only while a commit runs
@@ -61,6 +64,7 @@ struct MissingChunk {
 
 struct Plan {
     QString staging;               // absolute staging folder
+    QString partial;               // absolute folder of files still being built
     std::vector<int> keep;         // indexes of files already in place
     std::vector<int> stage;        // indexes of files to build (not yet staged)
     std::vector<int> staged;       // indexes of files a previous run already staged
@@ -90,8 +94,43 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason);
 // Why a manifest cannot be installed here (it names the folder's own state), or empty.
 QString CheckReserved(const OrbDeliveryManifest& manifest);
 
-// Builds every file of plan.stage into the staging folder from old files and fetched chunks.
-bool StageFiles(const PlanInput& in, const Plan& plan, QString* reason, const StepHook& hook = StepHook());
+// One file of plan.stage being built in the partial folder. Chunks are written at
+// their offsets by any thread in any order, each checked against its hash as it is
+// decompressed; the whole-file hash follows the chunks in order (a chunk written
+// ahead of it is read back when its turn comes). Memory: one chunk per caller.
+class FileBuild {
+public:
+    FileBuild(const PlanInput& in, const Plan& plan, int fileIndex);
+
+    enum class Result {
+        Written,    // this chunk is in, the file is not complete yet
+        Completed,  // the file is complete and matches its hash
+        Refused,    // the chunk's bytes are not available or not the chunk (reason says why)
+        Failed,     // writing failed or the file does not match its hash
+        Cancelled,
+    };
+    // Writes chunk number `chunk` of the file (-1 for a file without chunks). Thread-safe.
+    Result Write(int chunk, QString* reason);
+
+    const OrbDeliveryFile& File() const { return *m_file; }
+    QString PartialPath() const { return m_partial; }
+
+private:
+    bool readBack(int chunk, QByteArray& bytes);
+
+    const PlanInput& m_in;
+    const Plan& m_plan;
+    const OrbDeliveryFile* m_file;
+    QString m_partial;
+    std::mutex m_lock;
+    bool m_created = false;
+    std::vector<bool> m_written;
+    std::size_t m_hashed = 0;  // chunks in the whole-file hash
+    OrbDeliveryHash::Sha256 m_whole;
+};
+
+// Moves every built file of plan.stage from the partial folder into staging with its mode.
+bool FinishStaging(const PlanInput& in, const Plan& plan, QString* reason, const StepHook& hook = StepHook());
 
 // Swaps the staged version in under a journal, then removes what is left of the old one.
 bool Commit(const PlanInput& in, const Plan& plan, const QByteArray& signature, QString* reason,
