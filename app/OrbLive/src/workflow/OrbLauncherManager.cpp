@@ -218,12 +218,10 @@ void OrbLauncherManager::onSigSetDownloadStatus(bool status)
 {
     ORB_LOG(OrbLogInfo, "onSigSetDownloadStatus %s", status ? "true" : "false");
     if (OrbGameDelivery::Available(GetComponent<IOrbModel>("OrbModel"))) {
-        if (status) {
+        if (status)
             m_delivery->start();
-        } else {
-            emit sigDownloadBtnClickedCallback(false);
+        else
             m_delivery->pause();
-        }
         return;
     }
     m_gameInstall->setDownloadStatus(status);

@@ -23,6 +23,7 @@ inline constexpr char Storage[] = "Storage";                         // model
 inline constexpr char Backup[] = "Backup";                           // model
 inline constexpr char Version[] = "Version";                         // self-update, once the new launcher runs
 inline constexpr char UpdateCheckDeadline[] = "UpdateCheckDeadline"; // seconds for the whole check; read only
+inline constexpr char DeliveryConnections[] = "DeliveryConnections"; // chunk fetches at once; read only
 // User file, section [Game].
 inline constexpr char UserGame[] = "Game";
 inline constexpr char GameSettingsPackage[] = "GameSettingsPackage"; // update check

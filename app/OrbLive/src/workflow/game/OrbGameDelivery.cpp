@@ -96,9 +96,21 @@ bool OrbGameDelivery::prepare(IOrbModel* model, OrbDeliveryOptions* options, QSt
     options->publicKeyPem = OrbPublisherKey::Pem().toStdString();
     options->manifestSha256 = sha256;
     bool ok = false;
-    const int connections = AppString(model, "DeliveryConnections").toInt(&ok);
+    const int connections = AppString(model, OrbKey::DeliveryConnections).toInt(&ok);
     options->connections = ok && connections > 0 ? connections : kDefaultConnections;
     return true;
+}
+
+void OrbGameDelivery::newJob(OrbNetwork* network, Task task)
+{
+    m_job = new OrbDeliveryJob(network, this);
+    connect(m_job, &OrbDeliveryJob::progress, this, [this](qint64 done, qint64 total, qint64, qint64) {
+        emit progress(qint32(done / kMiB), qint32(total / kMiB));
+    });
+    connect(m_job, &OrbDeliveryJob::phaseChanged, this, [this](OrbDeliveryJob::Phase phase) { m_phaseAtEnd = phase; });
+    connect(m_job, &OrbDeliveryJob::finished, this, &OrbGameDelivery::onFinished);
+    m_pausing = false;
+    m_task = task;
 }
 
 bool OrbGameDelivery::start()
@@ -115,14 +127,7 @@ bool OrbGameDelivery::start()
         return false;
     }
     QDir().mkpath(options.folder);
-    m_job = new OrbDeliveryJob(backend->Network(), this);
-    connect(m_job, &OrbDeliveryJob::progress, this, [this](qint64 done, qint64 total, qint64, qint64) {
-        emit progress(qint32(done / kMiB), qint32(total / kMiB));
-    });
-    connect(m_job, &OrbDeliveryJob::phaseChanged, this, [this](OrbDeliveryJob::Phase phase) { m_phaseAtEnd = phase; });
-    connect(m_job, &OrbDeliveryJob::finished, this, &OrbGameDelivery::onFinished);
-    m_pausing = false;
-    m_task = Task::Install;
+    newJob(backend->Network(), Task::Install);
     if (!m_job->Install(options)) {
         delete m_job;
         m_task = Task::None;
@@ -139,6 +144,8 @@ bool OrbGameDelivery::start()
 
 void OrbGameDelivery::pause()
 {
+    // A pause is answered false, as the package download's is; the stop follows.
+    emit started(false);
     if (!m_job || m_task != Task::Install)
         return;
     m_pausing = true;
@@ -164,12 +171,7 @@ void OrbGameDelivery::repair()
         emit repairFinished(false, why.isEmpty() ? QStringLiteral("this installation was not made from a manifest") : why);
         return;
     }
-    m_job = new OrbDeliveryJob(backend->Network(), this);
-    connect(m_job, &OrbDeliveryJob::progress, this, [this](qint64 done, qint64 total, qint64, qint64) {
-        emit progress(qint32(done / kMiB), qint32(total / kMiB));
-    });
-    connect(m_job, &OrbDeliveryJob::finished, this, &OrbGameDelivery::onFinished);
-    m_task = Task::Repair;
+    newJob(backend->Network(), Task::Repair);
     if (!m_job->Repair(options)) {
         delete m_job;
         m_task = Task::None;

@@ -6,6 +6,7 @@
 
 class IOrbModel;
 class OrbDeliveryJob;
+class OrbNetwork;
 
 // The game from the publisher's chunk store instead of its ZIP, when the settings
 // name a manifest ([Basic] GameManifestUrl, ".../manifests/<version>.manifest"):
@@ -47,6 +48,7 @@ signals:
 
 private:
     bool prepare(IOrbModel* model, struct OrbDeliveryOptions* options, QString* why) const;
+    void newJob(OrbNetwork* network, Task task);
     void onFinished(bool ok, const QString& reason);
 
     Task m_task = Task::None;
