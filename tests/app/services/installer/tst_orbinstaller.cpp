@@ -229,10 +229,9 @@ void tst_OrbInstaller::progressAndCompletion()
     QVERIFY(writeZip(path("p.zip"), entries));
     const Run run = extract(path("p.zip"), path("dest"), IOrbArchieve::extractType(type));
 
-    // Qt's future interface coalesces steps that come within 40 ms of each other;
-    // the first step always arrives, and so does the final 100.
+    // Qt's future interface coalesces steps that come within 40 ms of each other,
+    // so on a busy machine any step may be dropped but the last one.
     QVERIFY(!run.progress.isEmpty());
-    QCOMPARE(run.progress.first(), possible.first());
     QCOMPARE(run.progress.last(), possible.last());
     int at = 0;
     for (int value : run.progress) {
