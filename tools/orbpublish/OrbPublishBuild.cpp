@@ -3,6 +3,7 @@
 #include "OrbChunkStore.h"
 #include "OrbChunker.h"
 #include "OrbDeliveryManifest.h"
+#include "OrbDeliveryPack.h"
 #include "OrbSignature.h"
 #include "OrbSignedSettings.h"
 
@@ -237,6 +238,12 @@ int OrbPublishBuild(const OrbPublishBuildOptions& o)
     const OrbDeliveryManifest::Parsed check = OrbDeliveryManifest::Parse(text, expect);
     if (!check.ok) {
         complain(QStringLiteral("the manifest would be refused: %1").arg(check.reason));
+        return 1;
+    }
+    // The pack before the manifest: a served manifest never names a pack still being written.
+    QString packError;
+    if (!OrbDeliveryPack::Write(storeRoot, m, &packError)) {
+        complain(packError);
         return 1;
     }
     const QString base = manifests + QLatin1Char('/') + o.version + QStringLiteral(".manifest");

@@ -353,7 +353,7 @@ int OrbPublishUpload(const OrbPublishUploadOptions& o)
     if (!listRemote(bucketUrl, prefix, c, remote))
         return 1;
 
-    // Chunks first, manifests after them.
+    // Chunks and packs first, manifests after them.
     std::vector<Job> chunks, manifests;
     int skipped = 0;
     const QString keyBase = prefix.isEmpty() ? QString() : prefix + QLatin1Char('/');
@@ -374,6 +374,10 @@ int OrbPublishUpload(const OrbPublishUploadOptions& o)
     chunkFiles.sort();
     for (const QString& path : chunkFiles)
         consider(path, chunks);
+    // Packs go with the chunks, before any manifest that would lead a launcher to them.
+    const QDir pdir(storeRoot + QStringLiteral("/packs"));
+    for (const QString& name : pdir.entryList({QStringLiteral("*.pack")}, QDir::Files, QDir::Name))
+        consider(pdir.filePath(name), chunks);
     QStringList manifestFiles;
     const QDir mdir(storeRoot + QStringLiteral("/manifests"));
     for (const QString& name : mdir.entryList({QStringLiteral("*.manifest")}, QDir::Files, QDir::Name)) {

@@ -3,9 +3,9 @@
 //   orbpublish build GAME_FOLDER STORE --version V --game NAME --key PRIVATE.pem [--serial N] [--days D]
 //   orbpublish upload STORE ENDPOINT BUCKET[/PREFIX]
 //
-// build chunks every file into STORE/chunks and writes the signed
-// STORE/manifests/V.manifest and V.manifest.sig; upload sends what the object
-// store lacks, chunks before manifests.
+// build chunks every file into STORE/chunks, writes the version's pack
+// STORE/packs/V.pack and the signed STORE/manifests/V.manifest and V.manifest.sig;
+// upload sends what the object store lacks, chunks and packs before manifests.
 
 #include "OrbPublishBuild.h"
 #include "OrbPublishUpload.h"
@@ -23,12 +23,12 @@ int usage()
         "usage: orbpublish build GAME_FOLDER STORE --version V --game NAME --key PRIVATE.pem [--serial N] [--days D]\n"
         "       orbpublish upload STORE ENDPOINT BUCKET[/PREFIX]\n"
         "\n"
-        "build   chunks every file of GAME_FOLDER into STORE/chunks and writes the signed manifest\n"
-        "        STORE/manifests/V.manifest with V.manifest.sig. Links and special files in the\n"
+        "build   chunks every file of GAME_FOLDER into STORE/chunks, writes the pack STORE/packs/V.pack\n"
+        "        and the signed manifest STORE/manifests/V.manifest with V.manifest.sig. Links and special files in the\n"
         "        game folder are refused. --serial defaults to the store's highest serial plus one,\n"
         "        --days (expiry) to 30.\n"
         "upload  uploads to the S3-compatible store at ENDPOINT (e.g. https://s3.example.com, path-style)\n"
-        "        every chunk and manifest of STORE that is not already there, under PREFIX in BUCKET.\n"
+        "        every chunk, pack and manifest of STORE that is not already there, under PREFIX in BUCKET.\n"
         "        Credentials come from the environment:\n"
         "          AWS_ACCESS_KEY_ID      access key (required)\n"
         "          AWS_SECRET_ACCESS_KEY  secret key (required)\n"

@@ -2,6 +2,7 @@
 // installs, updates that fetch only new chunks, killed updates, repair, bad mirrors,
 // no free space, a network that goes away, and manifests that must change nothing.
 #include "OrbDeliveryJob.h"
+#include "OrbDeliveryPack.h"
 #include "OrbDeliveryTestStore.h"
 #include "OrbNetwork.h"
 #include "OrbSignature.h"
@@ -64,7 +65,32 @@ class TestOrbDeliveryJob : public QObject {
             n += line.contains(needle) ? 1 : 0;
         return n;
     }
+    // Ranged pack requests nginx answered for a mirror.
+    int packGets(const QString& mirror) const
+    {
+        const QByteArray needle = "\"GET /" + mirror.toUtf8() + "/packs/";
+        int n = 0;
+        for (const QByteArray& line : readAll(m_log).split('\n'))
+            n += line.contains(needle) ? 1 : 0;
+        return n;
+    }
     void clearLog() { QFile(m_log).resize(0); }
+    QString packed() const { return www() + QStringLiteral("/packed"); }
+
+    // Compressed bytes of the chunks v2 has and v1 has not.
+    qint64 newChunkBytes() const
+    {
+        const QSet<QByteArray> fresh = chunkSet(m_v2) - chunkSet(m_v1);
+        QSet<QByteArray> seen;
+        qint64 n = 0;
+        for (const OrbDeliveryFile& f : m_v2.files)
+            for (const OrbDeliveryChunk& c : f.chunks)
+                if (fresh.contains(c.hash) && !seen.contains(c.hash)) {
+                    seen.insert(c.hash);
+                    n += c.compressedSize;
+                }
+        return n;
+    }
 
     OrbDeliveryOptions options(const QString& folder, const QString& version) const
     {
@@ -162,6 +188,11 @@ private slots:
         QVERIFY(publish(v2, store(), QStringLiteral("2.0"), kGame, 2, m_private, &m_v2));
         QVERIFY(newChunks() > 0);
         QVERIFY(newChunks() < int(chunkSet(m_v2).size()));
+        // The same store with the packs of both versions (the other mirrors have none).
+        QVERIFY(copyTree(store(), packed()));
+        QString why;
+        QVERIFY2(OrbDeliveryPack::Write(packed(), m_v1, &why), qPrintable(why));
+        QVERIFY2(OrbDeliveryPack::Write(packed(), m_v2, &why), qPrintable(why));
 
         m_log = m_tmp.path() + QStringLiteral("/access.log");
         QVERIFY(startLoggedNginx(m_nginx, freePort(), www(), m_log));
@@ -513,6 +544,8 @@ private slots:
         QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
         QCOMPARE(cut.Statistics().chunksFetched, 3);
 
+        // The fetched chunks are in the cache and written into the half-built file; a
+        // cached copy damaged meanwhile is taken from the half-built file instead.
         int cached = 3;
         if (damageCached) {
             QDirIterator it(folder + QStringLiteral("/.orbdelivery/chunks"), {QStringLiteral("*.zst")}, QDir::Files,
@@ -529,7 +562,128 @@ private slots:
         QVERIFY2(install(folder, QStringLiteral("2.0"), &reason, &stats), qPrintable(reason));
         QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("2.0"))));
         QCOMPARE(stats.chunksCached, cached);
-        QCOMPARE(chunkGets(), newChunks() - cached);
+        QCOMPARE(chunkGets(), newChunks() - 3);
+    }
+
+    void fromPacks()
+    {
+        // Runs of chunks come in ranged requests of the version's pack, none one by one.
+        const QString folder = newFolder();
+        QString reason;
+        clearLog();
+        OrbDeliveryJob fresh(m_net.get());
+        OrbDeliveryOptions o = options(folder, QStringLiteral("1.0"));
+        o.baseUrls = {base(QStringLiteral("packed"))};
+        QVERIFY2(run(fresh, Run::Install, o, &reason), qPrintable(reason));
+        QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
+        const qint64 packSize = OrbDeliveryPack::LayoutOf(m_v1).size;
+        QCOMPARE(chunkGets(QStringLiteral("packed")), 0);
+        QVERIFY(packGets(QStringLiteral("packed")) >= 2);  // more than one request to share between connections
+        QVERIFY(packGets(QStringLiteral("packed")) <= int(packSize / (3 << 20)) + 1);
+        QCOMPARE(fresh.Statistics().bytesFetched, packSize);
+        QCOMPARE(fresh.Statistics().chunksFetched, int(chunkSet(m_v1).size()));
+
+        // An update takes only the new chunks out of the new version's pack.
+        clearLog();
+        OrbDeliveryJob update(m_net.get());
+        o.version = QStringLiteral("2.0");
+        QVERIFY2(run(update, Run::Install, o, &reason), qPrintable(reason));
+        QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("2.0"))));
+        QCOMPARE(chunkGets(QStringLiteral("packed")), 0);
+        QCOMPARE(update.Statistics().chunksFetched, newChunks());
+        QCOMPARE(update.Statistics().bytesFetched, newChunkBytes());
+        QCOMPARE(QDir(folder + QStringLiteral("/.orbdelivery")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList({QStringLiteral("installed.manifest"), QStringLiteral("installed.manifest.sig")}));
+    }
+
+    void badPackFallsBackToChunks_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("refetched");
+        QTest::newRow("a frame altered") << "frame" << 1;
+        QTest::newRow("shorter than the manifest says") << "short" << 0;
+        QTest::newRow("another version's pack") << "stale" << -1;
+    }
+    void badPackFallsBackToChunks()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, refetched);
+        const QString mirror = QStringLiteral("pack-") + damage;
+        const QString root = www() + QLatin1Char('/') + mirror;
+        QVERIFY(copyTree(packed(), root));
+        const QString pack = root + QStringLiteral("/packs/1.0.pack");
+        QByteArray bytes = readAll(pack);
+        if (damage == QLatin1String("frame")) {
+            const OrbDeliveryChunk& victim = m_v1.files.front().chunks[1];
+            const qint64 at = OrbDeliveryPack::LayoutOf(m_v1).offsets.value(victim.hash) + victim.compressedSize / 2;
+            bytes[int(at)] = char(bytes[int(at)] ^ 0x01);
+        } else if (damage == QLatin1String("short")) {
+            bytes.truncate(bytes.size() / 2);
+        } else {
+            bytes = readAll(root + QStringLiteral("/packs/2.0.pack"));
+        }
+        writeFile(pack, bytes);
+
+        const QString folder = newFolder();
+        QString reason;
+        clearLog();
+        OrbDeliveryJob job(m_net.get());
+        OrbDeliveryOptions o = options(folder, QStringLiteral("1.0"));
+        o.baseUrls = {base(mirror)};
+        QVERIFY2(run(job, Run::Install, o, &reason), qPrintable(reason));
+        QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
+        if (refetched >= 0) {
+            QCOMPARE(job.Statistics().chunksRefetched, refetched);
+        }
+        if (damage == QLatin1String("frame"))
+            QCOMPARE(chunkGets(mirror), 1);  // only the altered one, as a chunk of its own
+        else
+            QVERIFY(chunkGets(mirror) > 0);
+    }
+
+    void packCutThenResume()
+    {
+        // A front that serves the first pack request, then drops every connection: the
+        // chunks of that first run stay in the half-built files and are not fetched again.
+        std::atomic<int> packsServed{0};
+        const QString root = packed();
+        TestHttpServer front;
+        QVERIFY(front.start([&packsServed, root](const HttpRequest& r) {
+            HttpReply rep;
+            if (packsServed.load() >= 1) {
+                rep.body = QByteArray(100, 'x');
+                rep.dropAfter = 0;
+                return rep;
+            }
+            QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
+            if (!f.open(QIODevice::ReadOnly)) {
+                rep.status = 404;
+                return rep;
+            }
+            if (!r.path.contains("/packs/"))
+                return HttpReply{200, {}, {}, f.readAll()};
+            ++packsServed;
+            return HttpReply::ranged(r, f.readAll());
+        }));
+        const QString folder = newFolder();
+        QString reason;
+        OrbDeliveryJob cut(m_net.get());
+        OrbDeliveryOptions o = options(folder, QStringLiteral("1.0"));
+        o.baseUrls = {front.url(QStringLiteral("/store"))};
+        o.connections = 1;
+        QVERIFY(!run(cut, Run::Install, o, &reason));
+        QVERIFY2(reason.contains(QLatin1String("cannot fetch chunk")), qPrintable(reason));
+        QCOMPARE(OrbDeliveryJob::InstalledVersion(folder), QString());
+        const qint64 before = cut.Statistics().bytesFetched;
+        QVERIFY(before > 0);
+
+        OrbDeliveryJob resumed(m_net.get());
+        o.baseUrls = {base(QStringLiteral("packed"))};
+        o.connections = 4;
+        QVERIFY2(run(resumed, Run::Install, o, &reason), qPrintable(reason));
+        QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
+        QCOMPARE(before + resumed.Statistics().bytesFetched, OrbDeliveryPack::LayoutOf(m_v1).size);
+        QVERIFY(resumed.Statistics().chunksReused > 0);
     }
 
     void badInputChangesNothing_data()

@@ -3,6 +3,7 @@
 // and uploads to a loopback S3 store send only what the store lacks.
 #include "OrbChunkStore.h"
 #include "OrbDeliveryManifest.h"
+#include "OrbDeliveryPack.h"
 #include "OrbSignature.h"
 #include "OrbTestFiles.h"
 #include "OrbNetTestUtil.h"
@@ -225,6 +226,18 @@ private slots:
         compareWithFolder(m1, path("v1"));
         compareWithFolder(m2, path("v2"));
 
+        // Each version's pack holds its distinct chunks' frames back to back, where the
+        // launcher will look for them.
+        for (const OrbDeliveryManifest* m : {&m1, &m2}) {
+            const QByteArray pack = readAll(path("store/packs/" + m->version + ".pack"));
+            const OrbDeliveryPack::Layout layout = OrbDeliveryPack::LayoutOf(*m);
+            QCOMPARE(qint64(pack.size()), layout.size);
+            for (auto it = layout.offsets.cbegin(); it != layout.offsets.cend(); ++it) {
+                const QByteArray frame = readAll(path("store/" + OrbChunkStore::RelativePath(it.key())));
+                QCOMPARE(pack.mid(int(it.value()), int(frame.size())), frame);
+            }
+        }
+
         // Building the same folder again adds nothing and only raises the serial.
         const Run again = build(path("v2"), "1.1.0", {"--serial", "40"});
         QVERIFY2(again.code == 0, again.err.constData());
@@ -305,9 +318,11 @@ private slots:
 
         // Every object of the store arrived under the prefix with its exact bytes.
         QStringList local = chunkFiles(path("store"));
+        for (const QString& name : QDir(path("store/packs")).entryList(QDir::Files))
+            local.append("packs/" + name);
         for (const QString& name : QDir(path("store/manifests")).entryList(QDir::Files))
             local.append("manifests/" + name);
-        QCOMPARE(local.size(), chunkFiles(path("store")).size() + 4);
+        QCOMPARE(local.size(), chunkFiles(path("store")).size() + 2 + 4);
         QMap<QString, QJsonObject> byKey;
         const QJsonArray got = received();
         for (const QJsonValue& v : got)
@@ -320,11 +335,11 @@ private slots:
             QCOMPARE(o.value("size").toInt(), int(bytes.size()));
             QCOMPARE(o.value("sha256").toString().toLatin1(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
         }
-        // Chunks went up before any manifest.
+        // Chunks and packs went up before any manifest.
         int lastChunk = -1, firstManifest = int(got.size());
         for (int i = 0; i < got.size(); ++i) {
             const QString key = got[i].toObject().value("key").toString();
-            if (key.startsWith("games/orb/chunks/"))
+            if (key.startsWith("games/orb/chunks/") || key.startsWith("games/orb/packs/"))
                 lastChunk = i;
             else if (firstManifest == int(got.size()))
                 firstManifest = i;
@@ -369,11 +384,11 @@ private slots:
         const qsizetype before = received().size();
         const Run first = tool({"upload", store, endpoint, QStringLiteral("%1/many").arg(kBucket)}, credentials());
         QVERIFY2(first.code == 0, first.err.constData());
-        QCOMPARE(received().size(), before + 1102);
+        QCOMPARE(received().size(), before + 1103);
         const Run second = tool({"upload", store, endpoint, QStringLiteral("%1/many").arg(kBucket)}, credentials());
         QVERIFY2(second.code == 0, second.err.constData());
-        QVERIFY2(second.out.contains("nothing to upload: 1102 objects already present"), second.out.constData());
-        QCOMPARE(received().size(), before + 1102);
+        QVERIFY2(second.out.contains("nothing to upload: 1103 objects already present"), second.out.constData());
+        QCOMPARE(received().size(), before + 1103);
     }
 };
 

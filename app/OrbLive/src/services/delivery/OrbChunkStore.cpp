@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <openssl/evp.h>
 #include <zstd.h>
 
@@ -116,10 +118,6 @@ bool OrbChunkStore::Get(const QByteArray& hexHash, std::int64_t declaredSize, QB
         fail(error, QStringLiteral("not a chunk hash: %1").arg(QString::fromLatin1(hexHash.left(80))));
         return false;
     }
-    if (declaredSize < 0 || declaredSize > std::int64_t(OrbChunker::kMaxSize)) {
-        fail(error, QStringLiteral("chunk %1: declared size %2 is beyond the chunk limit").arg(QString::fromLatin1(hexHash)).arg(declaredSize));
-        return false;
-    }
     QFile file(PathOf(hexHash));
     if (!file.open(QIODevice::ReadOnly)) {
         fail(error, QStringLiteral("chunk %1 missing: %2").arg(QString::fromLatin1(hexHash), file.errorString()));
@@ -132,11 +130,30 @@ bool OrbChunkStore::Get(const QByteArray& hexHash, std::int64_t declaredSize, QB
         return false;
     }
     const QByteArray frame = file.readAll();
+    return Decode(hexHash, declaredSize, frame.constData(), frame.size(), out, error);
+}
+
+bool OrbChunkStore::Decode(const QByteArray& hexHash, std::int64_t declaredSize, const char* frame, std::int64_t frameSize,
+                           QByteArray& out, QString* error)
+{
+    out.clear();
+    if (!OrbDeliveryHash::IsHex(hexHash)) {
+        fail(error, QStringLiteral("not a chunk hash: %1").arg(QString::fromLatin1(hexHash.left(80))));
+        return false;
+    }
+    if (declaredSize < 0 || declaredSize > std::int64_t(OrbChunker::kMaxSize)) {
+        fail(error, QStringLiteral("chunk %1: declared size %2 is beyond the chunk limit").arg(QString::fromLatin1(hexHash)).arg(declaredSize));
+        return false;
+    }
+    if (frameSize > std::int64_t(ZSTD_compressBound(OrbChunker::kMaxSize))) {
+        fail(error, QStringLiteral("chunk %1: compressed frame too large (%2 bytes)").arg(QString::fromLatin1(hexHash)).arg(frameSize));
+        return false;
+    }
 
     // Bounded output: one byte more than declared tells "larger" apart from "exact".
     QByteArray buffer(int(declaredSize) + 1, Qt::Uninitialized);
     ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    ZSTD_inBuffer in{frame.constData(), std::size_t(frame.size()), 0};
+    ZSTD_inBuffer in{frame, std::size_t(std::max<std::int64_t>(frameSize, 0)), 0};
     ZSTD_outBuffer outBuf{buffer.data(), std::size_t(buffer.size()), 0};
     std::size_t rc = 1;
     bool bad = false;
@@ -148,7 +165,7 @@ bool OrbChunkStore::Get(const QByteArray& hexHash, std::int64_t declaredSize, QB
         }
     }
     ZSTD_freeDCtx(dctx);
-    if (bad || frame.isEmpty()) {
+    if (bad || frameSize <= 0) {
         fail(error, QStringLiteral("chunk %1: not a valid zstd frame").arg(QString::fromLatin1(hexHash)));
         return false;
     }

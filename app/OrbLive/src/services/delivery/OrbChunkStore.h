@@ -55,6 +55,9 @@ public:
     // and checked against the hash; a chunk that decompresses to more or fewer
     // bytes, or to other bytes, is refused.
     bool Get(const QByteArray& hexHash, std::int64_t declaredSize, QByteArray& out, QString* error = nullptr) const;
+    // The same checks for a frame already in memory (a piece of a pack).
+    static bool Decode(const QByteArray& hexHash, std::int64_t declaredSize, const char* frame, std::int64_t frameSize,
+                       QByteArray& out, QString* error = nullptr);
 
     // Rebuilds a file of a manifest from its chunks into path, checking every
     // chunk and the whole file's hash; a refused file leaves nothing at path.

@@ -4,6 +4,7 @@
 #include "OrbDeliveryFiles.h"
 #include "OrbDeliveryLocal.h"
 #include "OrbDeliveryManifest.h"
+#include "OrbDeliveryPack.h"
 
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadReq.h"
@@ -37,6 +38,12 @@ namespace {
 constexpr std::int64_t kSignatureBytes = 64 * 1024;
 // Room the file system must keep beyond what the update writes.
 constexpr std::int64_t kSpaceMargin = 16ll << 20;
+// One ranged request of a pack carries at most this much: large enough that the cost of
+// a request vanishes, small enough that several connections share even a small update.
+constexpr std::int64_t kSpanBytes = 4ll << 20;
+// Pack bytes fetched or in flight whose chunks are not written yet; no new span starts
+// beyond it, so memory stays bounded when the disk is slower than the network.
+constexpr std::int64_t kHeldBytes = 32ll << 20;
 
 enum class Op { None, Install, Verify, Repair };
 
@@ -45,6 +52,9 @@ struct Context {
     OrbDeliveryOptions options;
     bool hashEverything = false;
     std::atomic<bool> cancel{false};
+    // The job is failing: chunks still to be read from disk are dropped, but fetched bytes
+    // already in memory are written, so the next run need not fetch them again.
+    std::atomic<bool> stopping{false};
     OrbDeliveryManifest target;
     QByteArray targetText;
     QByteArray signature;
@@ -85,6 +95,30 @@ QString joinUrl(QString base, const QString& tail)
     return base + QLatin1Char('/') + tail;
 }
 
+QString spansDir(const QString& folder) { return OrbDeliveryLocal::StateDir(folder) + QStringLiteral("/spans"); }
+
+// A fetched piece of a pack: read into memory by the first write that needs it (and its
+// file removed), freed after the last.
+struct SpanBuffer {
+    QString path;
+    std::int64_t length = 0;
+    int writesLeft = 0;  // GUI thread only
+    std::once_flag once;
+    QByteArray data;
+
+    const QByteArray& load()
+    {
+        std::call_once(once, [this] {
+            QFile f(path);
+            if (f.open(QIODevice::ReadOnly) && f.size() == length)
+                data = f.readAll();
+            f.close();
+            QFile::remove(path);
+        });
+        return data;
+    }
+};
+
 QByteArray readSmall(const QString& path, std::int64_t cap)
 {
     QFile f(path);
@@ -105,7 +139,10 @@ public:
     };
     struct Active {
         std::shared_ptr<OrbNetDownload> download;
-        Pending pending;
+        Pending pending;               // a single chunk
+        OrbDeliveryPack::Span span;    // or a run of chunks from a pack
+        int base = 0;                  // the span's mirror
+        qint64 size = 0;               // compressed bytes it brings
         qint64 received = 0;
         QString url;
     };
@@ -123,7 +160,11 @@ public:
     QStringList damaged, missing;
 
     // Chunk fetching.
-    std::deque<Pending> queue;
+    std::deque<Pending> queue;                  // single chunks (first choice: refetches, no pack)
+    std::deque<OrbDeliveryPack::Span> spans;    // runs of chunks from the version's pack
+    std::vector<bool> packUsable;               // per mirror: its pack has not failed yet
+    qint64 heldBytes = 0;                       // see kHeldBytes
+    bool spansDirMade = false;
     std::map<int, Active> active;
     int nextFetchId = 0;
     QString failReason;  // set once the job is failing; the finish waits for the fetches to stop
@@ -185,9 +226,13 @@ public:
             return;
         if (failReason.isEmpty())
             failReason = reason;
-        if (ctx)
-            ctx->cancel = true;
+        if (ctx) {
+            ctx->stopping = true;
+            if (workerRunning)
+                ctx->cancel = true;
+        }
         queue.clear();
+        spans.clear();
         if (manifestDownload) {
             manifestDownload->Close();
             return;  // its finish callback comes back here
@@ -425,10 +470,17 @@ public:
         setPhase(OrbDeliveryJob::Fetching);
         Context& c = *ctx;
         c.buildInput = c.input();
+        // Chunks come in runs from the version's pack; a mirror whose pack fails
+        // serves them one by one.
+        std::vector<std::int64_t> offsets, sizes;
         for (const OrbDeliveryLocal::MissingChunk& m : c.plan.missing) {
-            queue.push_back(Pending{m, 0, 0, 0});
+            offsets.push_back(m.packOffset);
+            sizes.push_back(m.compressedSize);
             unavailable.insert(m.hash);
         }
+        for (OrbDeliveryPack::Span& span : OrbDeliveryPack::Spans(offsets, sizes, kSpanBytes))
+            spans.push_back(std::move(span));
+        packUsable.assign(std::size_t(c.options.baseUrls.size()), true);
         for (int i : c.plan.stage)
             c.builds.push_back(std::make_unique<OrbDeliveryLocal::FileBuild>(c.buildInput, c.plan, i));
         for (int b = 0; b < int(c.builds.size()); ++b) {
@@ -437,7 +489,7 @@ public:
                 write(b, -1);
             for (int k = 0; k < int(f.chunks.size()); ++k) {
                 const QByteArray& hash = f.chunks[std::size_t(k)].hash;
-                if (unavailable.contains(hash))
+                if (unavailable.contains(hash) && !c.builds[std::size_t(b)]->Resumed(k))
                     waiting[hash].emplace_back(b, k);
                 else
                     write(b, k);
@@ -450,17 +502,32 @@ public:
         pump();
     }
 
-    void write(int build, int chunk)
+    // buf: the fetched piece of a pack holding the chunk's frame at offset (else the
+    // chunk is read from where the plan found it, or the cache).
+    void write(int build, int chunk, const std::shared_ptr<SpanBuffer>& buf = nullptr, qint64 offset = 0, qint64 size = 0)
     {
         ++writesRunning;
+        if (buf)
+            buf->writesLeft++;
         const int gen = chunk < 0 ? 0 : generation.value(ctx->builds[std::size_t(build)]->File().chunks[std::size_t(chunk)].hash);
         std::shared_ptr<Context> c = ctx;
         QThreadPool* flush = &flushPool;
         QPointer<OrbDeliveryJob> job(q);
-        buildPool.start([c, build, chunk, gen, flush, job] {
+        buildPool.start([c, build, chunk, gen, flush, job, buf, offset, size] {
+            using Result = OrbDeliveryLocal::FileBuild::Result;
             OrbDeliveryLocal::FileBuild& b = *c->builds[std::size_t(build)];
             QString why;
-            const OrbDeliveryLocal::FileBuild::Result r = b.Write(chunk, &why);
+            Result r = Result::Refused;
+            if (!buf && c->stopping) {
+                r = Result::Cancelled;
+                why = QStringLiteral("cancelled");
+            } else if (!buf) {
+                r = b.Write(chunk, &why);
+            } else if (const QByteArray& data = buf->load(); data.size() == buf->length) {
+                r = b.Write(chunk, &why, data.constData() + offset, size);
+            } else {
+                why = QStringLiteral("the fetched piece of the pack cannot be read back");
+            }
             if (r == OrbDeliveryLocal::FileBuild::Result::Completed) {
                 // On the disk before the journal names it; meanwhile the next chunks go on.
                 const QString path = b.PartialPath();
@@ -472,18 +539,21 @@ public:
                     }
                 });
             }
-            QMetaObject::invokeMethod(job.data(), [job, build, chunk, gen, r, why] {
+            QMetaObject::invokeMethod(job.data(), [job, build, chunk, gen, r, why, buf] {
                 if (job)
-                    job->d->onWritten(build, chunk, gen, r, why);
+                    job->d->onWritten(build, chunk, gen, r, why, buf);
             }, Qt::QueuedConnection);
         });
     }
 
     // gen: the fetches of the chunk that had come in when the write started.
-    void onWritten(int build, int chunk, int gen, OrbDeliveryLocal::FileBuild::Result r, const QString& why)
+    void onWritten(int build, int chunk, int gen, OrbDeliveryLocal::FileBuild::Result r, const QString& why,
+                   const std::shared_ptr<SpanBuffer>& buf)
     {
         using Result = OrbDeliveryLocal::FileBuild::Result;
         --writesRunning;
+        if (buf && --buf->writesLeft == 0)
+            release(*buf);
         if (finished)
             return;
         if (!failReason.isEmpty()) {
@@ -533,17 +603,54 @@ public:
             pump();
             return;
         }
-        checkDone();
+        pump();  // room for the next span
     }
 
+    void release(SpanBuffer& buf)
+    {
+        heldBytes -= buf.length;
+        buf.data = QByteArray();
+        QFile::remove(buf.path);  // when no write ever read it
+    }
+
+    int packMirror() const
+    {
+        for (std::size_t i = 0; i < packUsable.size(); ++i) {
+            if (packUsable[i])
+                return int(i);
+        }
+        return -1;
+    }
+
+    // Single chunks first: they are refetches, or there is no pack to take them from.
     void pump()
     {
         if (!failReason.isEmpty() || finished)
             return;
-        while (!queue.empty() && int(active.size()) < ctx->options.connections) {
-            Pending p = queue.front();
-            queue.pop_front();
-            if (!fetch(p))
+        while (int(active.size()) < ctx->options.connections) {
+            if (!queue.empty()) {
+                Pending p = queue.front();
+                queue.pop_front();
+                if (!fetch(p))
+                    return;
+                continue;
+            }
+            if (spans.empty())
+                break;
+            const int mirror = packMirror();
+            if (mirror < 0) {
+                for (const OrbDeliveryPack::Span& span : spans) {
+                    for (int item : span.items)
+                        queue.push_back(Pending{ctx->plan.missing[std::size_t(item)], 0, 0, 0});
+                }
+                spans.clear();
+                continue;
+            }
+            if (heldBytes > 0 && heldBytes + spans.front().length > kHeldBytes)
+                break;
+            const OrbDeliveryPack::Span span = spans.front();
+            spans.pop_front();
+            if (!fetchSpan(span, mirror))
                 return;
         }
         checkDone();
@@ -553,7 +660,7 @@ public:
     {
         if (!failReason.isEmpty() || finished || committing)
             return;
-        if (!queue.empty() || !active.empty())
+        if (!queue.empty() || !spans.empty() || !active.empty())
             return;
         setPhase(OrbDeliveryJob::Staging);
         if (writesRunning > 0)
@@ -585,6 +692,7 @@ public:
         const int id = ++nextFetchId;
         Active a;
         a.pending = p;
+        a.size = p.chunk.compressedSize;
         a.url = url;
         a.download = network->Download(req, false);
         active[id] = a;
@@ -656,11 +764,104 @@ public:
         pump();
     }
 
+    bool fetchSpan(const OrbDeliveryPack::Span& span, int mirror)
+    {
+        const QString dir = spansDir(ctx->options.folder);
+        if (!spansDirMade) {
+            QDir().mkpath(dir);
+            spansDirMade = true;
+        }
+        const int id = ++nextFetchId;
+        const QString path = dir + QLatin1Char('/') + QString::number(id) + QStringLiteral(".part");
+        const QString url = joinUrl(ctx->options.baseUrls.value(mirror), OrbDeliveryPack::RelativePath(ctx->target.version));
+        OrbNetDownloadReq req(url.toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
+        req.SetRange(span.start, span.length);
+        req.SetMaxSize(span.length);
+        req.SetExpectedSize(span.length);
+        req.SetDeadline(ctx->options.fetchDeadlineMs);
+        req.SetTimeout(ctx->options.timeoutSeconds);
+        Active a;
+        a.span = span;
+        a.base = mirror;
+        a.size = span.length;
+        a.url = url;
+        a.download = network->Download(req, false);
+        active[id] = a;
+        heldBytes += span.length;
+        const bool watched = OrbNetDownloadWatcher::Watch(
+            a.download, q, [this, id, path](const std::shared_ptr<OrbNetDownload>& dl) { onSpanFetched(id, dl, path); },
+            [this, id](const std::shared_ptr<OrbNetDownload>&, long long offset, long long) {
+                auto it = active.find(id);
+                if (it != active.end()) {
+                    it->second.received = offset;
+                    report(false);
+                }
+            });
+        if (!watched) {
+            active.erase(id);
+            heldBytes -= span.length;
+            fail(QStringLiteral("cannot write %1").arg(path));
+            return false;
+        }
+        return true;
+    }
+
+    void onSpanFetched(int id, const std::shared_ptr<OrbNetDownload>& dl, const QString& path)
+    {
+        auto it = active.find(id);
+        if (it == active.end())
+            return;
+        const Active a = it->second;
+        active.erase(it);
+        const std::vector<OrbDeliveryLocal::MissingChunk>& missingChunks = ctx->plan.missing;
+        if (!failReason.isEmpty() || dl->Error() != NetNoError) {
+            heldBytes -= a.size;
+            QFile::remove(path);
+            if (!failReason.isEmpty()) {
+                fail(failReason);
+                return;
+            }
+            // No pack there, a server that ignores ranges, a cut: this mirror's chunks
+            // come one by one from now on, with their own retries.
+            packUsable[std::size_t(a.base)] = false;
+            for (auto item = a.span.items.rbegin(); item != a.span.items.rend(); ++item)
+                queue.push_front(Pending{missingChunks[std::size_t(*item)], a.base, 0, 0});
+            pump();
+            return;
+        }
+        auto buf = std::make_shared<SpanBuffer>();
+        buf->path = path;
+        buf->length = a.size;
+        qint64 offset = 0;
+        for (int item : a.span.items) {
+            const OrbDeliveryLocal::MissingChunk& m = missingChunks[std::size_t(item)];
+            // Each chunk's bytes are checked against its hash where they are used.
+            stats.chunksFetched++;
+            stats.bytesFetched += m.compressedSize;
+            bytesDone += m.compressedSize;
+            fetchedChunks.insert(m.hash, Fetched{Pending{m, a.base, 0, 0}, a.url});
+            unavailable.remove(m.hash);
+            generation[m.hash]++;
+            if (ctx->options.stepHook)
+                ctx->options.stepHook(QStringLiteral("fetched:") + QString::fromLatin1(m.hash));
+            const auto writes = waiting.take(m.hash);
+            if (failReason.isEmpty()) {
+                for (const auto& w : writes)
+                    write(w.first, w.second, buf, offset, m.compressedSize);
+            }
+            offset += m.compressedSize;
+        }
+        if (buf->writesLeft == 0)
+            release(*buf);
+        report(true);
+        pump();
+    }
+
     void report(bool force)
     {
         qint64 done = bytesDone;
         for (const auto& a : active)
-            done += std::min<qint64>(a.second.received, a.second.pending.chunk.compressedSize);
+            done += std::min<qint64>(a.second.received, a.second.size);
         const qint64 now = clock.isValid() ? clock.elapsed() : 0;
         if (!force && lastReport >= 0 && now - lastReport < 100)
             return;
@@ -686,6 +887,7 @@ public:
         runWorker([job, flush](Context& c) {
             WorkResult r;
             const OrbDeliveryLocal::PlanInput in = c.input();
+            QDir(spansDir(c.options.folder)).removeRecursively();
             flush->waitForDone();
             {
                 std::lock_guard<std::mutex> guard(c.flushLock);

@@ -1,6 +1,7 @@
 #include "OrbDeliveryLocal.h"
 
 #include "OrbChunkStore.h"
+#include "OrbDeliveryPack.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -311,13 +313,17 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
     plan.staging = state + QStringLiteral("/staging-") + tag;
     plan.partial = state + QStringLiteral("/partial-") + tag;
     // Staging of another version is of no use any more; its chunks stay in the cache.
-    // Files a stopped run left half built are built again from the start.
+    // Files a stopped run of this version left half built keep the chunks they hold.
     const QStringList stale = QDir(state).entryList({QStringLiteral("staging-*"), QStringLiteral("partial-*")},
                                                     QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& s : stale) {
-        if (state + QLatin1Char('/') + s != plan.staging)
-            removeAny(state + QLatin1Char('/') + s);
+        const QString dir = state + QLatin1Char('/') + s;
+        if (dir != plan.staging && dir != plan.partial)
+            removeAny(dir);
     }
+    removeAny(state + QStringLiteral("/spans"));
+    const OrbDeliveryPack::Layout pack = OrbDeliveryPack::LayoutOf(*in.target);
+    const QString partialRel = StateName() + QStringLiteral("/partial-") + tag + QLatin1Char('/');
 
     const QString root = in.folder + QLatin1Char('/');
     QHash<QString, const OrbDeliveryFile*> old;
@@ -377,7 +383,9 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
 
         plan.stage.push_back(i);
         plan.stageBytes += f.size;
-        for (const OrbDeliveryChunk& c : f.chunks) {
+        const bool hasPartial = isFile(plan.partial + QLatin1Char('/') + f.path);
+        for (std::size_t k = 0; k < f.chunks.size(); ++k) {
+            const OrbDeliveryChunk& c = f.chunks[k];
             if (plan.sources.contains(c.hash) || missingSeen.contains(c.hash))
                 continue;
             if (cache.Contains(c.hash)) {
@@ -388,6 +396,19 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
                     continue;
                 }
                 QFile::remove(cache.PathOf(c.hash));  // damaged since it was fetched
+            }
+            if (hasPartial) {
+                // Written there by an interrupted run: it stays, and serves other files too.
+                const Source own{partialRel + f.path, c.offset};
+                QByteArray bytes;
+                if (readSource(in.folder, own, c.hash, c.size, bytes)) {
+                    std::vector<bool>& flags = plan.resumed[i];
+                    flags.resize(f.chunks.size(), false);
+                    flags[k] = true;
+                    ++plan.reusedChunks;
+                    plan.sources.insert(c.hash, own);
+                    continue;
+                }
             }
             bool found = false;
             for (const Source& src : candidates.value(c.hash)) {
@@ -402,7 +423,7 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
             if (found)
                 continue;
             missingSeen.insert(c.hash);
-            plan.missing.push_back(MissingChunk{c.hash, c.size, c.compressedSize});
+            plan.missing.push_back(MissingChunk{c.hash, c.size, c.compressedSize, pack.offsets.value(c.hash)});
             plan.fetchBytes += c.compressedSize;
         }
     }
@@ -418,7 +439,11 @@ FileBuild::FileBuild(const PlanInput& in, const Plan& plan, int fileIndex)
 {
     m_partial = plan.partial + QLatin1Char('/') + m_file->path;
     m_written.assign(m_file->chunks.size(), false);
+    m_resumed = plan.resumed.value(fileIndex);
+    m_resumed.resize(m_file->chunks.size(), false);
 }
+
+bool FileBuild::Resumed(int chunk) const { return chunk >= 0 && m_resumed[std::size_t(chunk)]; }
 
 bool FileBuild::readBack(int chunk, QByteArray& bytes)
 {
@@ -430,22 +455,32 @@ bool FileBuild::readBack(int chunk, QByteArray& bytes)
     return bytes.size() == c.size;
 }
 
-FileBuild::Result FileBuild::Write(int chunk, QString* reason)
+FileBuild::Result FileBuild::Write(int chunk, QString* reason, const char* frame, std::int64_t frameSize)
 {
     if (cancelled(m_in.cancel)) {
         fail(reason, QStringLiteral("cancelled"));
         return Result::Cancelled;
     }
     QByteArray bytes;
-    if (chunk >= 0) {
+    const bool resumed = Resumed(chunk);
+    if (chunk >= 0 && resumed) {
+        if (!readBack(chunk, bytes)) {
+            fail(reason, QStringLiteral("cannot read back %1").arg(m_partial));
+            return Result::Failed;
+        }
+    } else if (chunk >= 0) {
         const OrbDeliveryChunk& c = m_file->chunks[std::size_t(chunk)];
-        const Source src = m_plan.sources.value(c.hash);
         QString why;
         bool ok = false;
-        if (!src.path.isEmpty())
-            ok = readSource(m_in.folder, src, c.hash, c.size, bytes);
-        if (!ok)
-            ok = OrbChunkStore(CacheRoot(m_in.folder)).Get(c.hash, c.size, bytes, &why);
+        if (frame) {
+            ok = OrbChunkStore::Decode(c.hash, c.size, frame, frameSize, bytes, &why);
+        } else {
+            const Source src = m_plan.sources.value(c.hash);
+            if (!src.path.isEmpty())
+                ok = readSource(m_in.folder, src, c.hash, c.size, bytes);
+            if (!ok)
+                ok = OrbChunkStore(CacheRoot(m_in.folder)).Get(c.hash, c.size, bytes, &why);
+        }
         if (!ok) {
             fail(reason, why.isEmpty() ? QStringLiteral("changed on disk") : why);
             return Result::Refused;
@@ -454,15 +489,19 @@ FileBuild::Result FileBuild::Write(int chunk, QString* reason)
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (!m_created) {
+            // A partial copy an earlier run left keeps its chunks; anything else starts empty.
+            const bool keep = std::find(m_resumed.begin(), m_resumed.end(), true) != m_resumed.end();
             QFile out(m_partial);
-            if (!QDir().mkpath(QFileInfo(m_partial).path()) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            if (!QDir().mkpath(QFileInfo(m_partial).path()) ||
+                !out.open(keep ? QIODevice::ReadWrite : (QIODevice::WriteOnly | QIODevice::Truncate)) ||
+                (keep && out.size() > m_file->size && !out.resize(m_file->size))) {
                 fail(reason, QStringLiteral("cannot write %1: %2").arg(m_partial, out.errorString()));
                 return Result::Failed;
             }
             m_created = true;
         }
     }
-    if (chunk >= 0) {
+    if (chunk >= 0 && !resumed) {
         // Several threads write one file through handles of their own, each at its offset.
         const OrbDeliveryChunk& c = m_file->chunks[std::size_t(chunk)];
         QFile out(m_partial);

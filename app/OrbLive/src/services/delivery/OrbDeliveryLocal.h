@@ -22,7 +22,9 @@
 // State kept inside the installation folder:
 //   .orbdelivery/installed.manifest(.sig)  the version in place, as it was verified
 //   .orbdelivery/chunks/ab/<hash>.zst      fetched chunks (a chunk store), until a commit
-//   .orbdelivery/partial-<tag>/<path>      files being built, until they are complete
+//   .orbdelivery/partial-<tag>/<path>      files being built, until they are complete; the
+//                                          chunks already in one are kept by the next run
+//   .orbdelivery/spans/                    pieces of packs while their chunks are written
 //   .orbdelivery/staging-<tag>/<path>      files of the version being installed
 //   .orbdelivery/aside/<path>              old files while a commit runs
 //   .orbdelivery/journal                   present only while a commit runs
@@ -60,6 +62,7 @@ struct MissingChunk {
     QByteArray hash;
     std::int64_t size = 0;
     std::int64_t compressedSize = 0;
+    std::int64_t packOffset = 0;  // where its frame sits in the version's pack
 };
 
 struct Plan {
@@ -76,6 +79,9 @@ struct Plan {
     int reusedChunks = 0;          // chunks read back from files on disk
     int cachedChunks = 0;          // chunks fetched by an earlier run
     QHash<QByteArray, Source> sources;  // old chunks whose bytes were read back and matched
+    // Files to build whose partial copy already holds some of their chunks (by file index,
+    // one flag per chunk): an interrupted run's work, checked against the hashes.
+    QHash<int, std::vector<bool>> resumed;
 };
 
 struct PlanInput {
@@ -110,7 +116,11 @@ public:
         Cancelled,
     };
     // Writes chunk number `chunk` of the file (-1 for a file without chunks). Thread-safe.
-    Result Write(int chunk, QString* reason);
+    // The chunk's bytes come from frame (its zstd frame, in memory) when given, else from
+    // where the plan found them, or from the cache.
+    Result Write(int chunk, QString* reason, const char* frame = nullptr, std::int64_t frameSize = 0);
+    // True when the partial copy held this chunk already when the plan was made.
+    bool Resumed(int chunk) const;
 
     const OrbDeliveryFile& File() const { return *m_file; }
     QString PartialPath() const { return m_partial; }
@@ -125,6 +135,7 @@ private:
     std::mutex m_lock;
     bool m_created = false;
     std::vector<bool> m_written;
+    std::vector<bool> m_resumed;
     std::size_t m_hashed = 0;  // chunks in the whole-file hash
     OrbDeliveryHash::Sha256 m_whole;
 };
