@@ -103,7 +103,9 @@ pid $run/nginx/nginx.pid;
 error_log $run/nginx/error.log;
 events { worker_connections 64; }
 http {
-  access_log $run/nginx/access.log;
+  # The combined format plus the Range header, so a test can tell which chunks a ranged pack request carried.
+  log_format orb '\$remote_addr - \$remote_user [\$time_local] "\$request" \$status \$body_bytes_sent "\$http_referer" "\$http_user_agent" "\$http_range"';
+  access_log $run/nginx/access.log orb;
   client_body_temp_path $run/nginx/tmp;
   proxy_temp_path $run/nginx/tmp;
   fastcgi_temp_path $run/nginx/tmp;

@@ -25,6 +25,7 @@
 """
 
 import os
+import re
 import stat
 import sys
 import time
@@ -688,8 +689,42 @@ def tree(folder, skip=(".orbdelivery",)):
     return found
 
 
-def fetched_chunks(paths):
-    return [os.path.basename(p)[:-len(".zst")] for p in paths if "/store/chunks/" in p and p.endswith(".zst")]
+def pack_layout(manifest):
+    """[(offset, compressed size, hash)] of a version's pack: its distinct chunks in first-appearance order."""
+    layout, seen, at = [], set(), 0
+    with open(manifest, encoding="utf-8") as f:
+        for line in f:
+            parts = line.split()
+            if parts and parts[0] == "chunk" and parts[1] not in seen:
+                seen.add(parts[1])
+                layout.append((at, int(parts[4]), parts[1]))
+                at += int(parts[4])
+    return layout
+
+
+LOG_LINE = re.compile(r'"GET (\S+) HTTP[^"]*" (\d+) \d+ "[^"]*" "[^"]*" "([^"]*)"')
+
+
+def fetched_chunks(lines, store):
+    """Chunks the access log lines delivered: chunk files one by one, and the frames ranged pack requests carried."""
+    got = []
+    for line in lines:
+        m = LOG_LINE.search(line)
+        if not m:
+            continue
+        path, status, rng = m.group(1), int(m.group(2)), m.group(3)
+        if "/store/chunks/" in path and path.endswith(".zst") and status == 200:
+            got.append(os.path.basename(path)[:-len(".zst")])
+        elif "/store/packs/" in path and path.endswith(".pack") and status == 206:
+            first, last = (int(x) for x in rng[len("bytes="):].split("-"))
+            version = os.path.basename(path)[:-len(".pack")]
+            layout = pack_layout(os.path.join(store, "manifests", version + ".manifest"))
+            got += [h for at, size, h in layout if at >= first and at + size - 1 <= last]
+    return got
+
+
+def ranged_requests(lines):
+    return [l for l in lines if "/store/packs/" in l and '" 206 ' in l]
 
 
 def wait_repair_button(s, timeout=15):
@@ -726,8 +761,12 @@ def delivery(s):
     check(tree(game) == stage, "the install folder equals the published tree of %s" % version)
     check(truthy(s.app_state("IsDownloadFinish")), "IsDownloadFinish is true")
     paths = s.requested_paths()
+    root = os.path.join(s.www, "store")
     check(not [p for p in paths if p.endswith(".zip") and "valdane" in p], "the game's ZIP package was not fetched")
-    check(sorted(set(fetched_chunks(paths))) == sorted(all_chunks(v1)), "every chunk of %s was fetched" % version)
+    fetched = fetched_chunks(s.access_log(), root)
+    check(sorted(fetched) == sorted(all_chunks(v1)), "every chunk of %s was fetched once" % version)
+    check(ranged_requests(s.access_log()) and not [p for p in paths if "/store/chunks/" in p],
+          "they came in ranged requests of the version's pack (%d)" % len(ranged_requests(s.access_log())))
     wait_repair_button(s)
     log("the repair button is offered beside \"开始游戏\"")
     s.quit_through_confirmation()
@@ -736,7 +775,7 @@ def delivery(s):
     s.edit_served_settings("Basic", "Version", next_version)
     s.edit_served_settings("Basic", "GameManifestUrl", "%s/store/manifests/%s.manifest" % (s.base, next_version))
     s.edit_served_settings("Basic", "GameManifestSha256", sha256(second))
-    mark = len(s.requested_paths())
+    mark = len(s.access_log())
     s.start_launcher()
     s.wait_launcher_window()
     s.wait_dialog("launcher update hint")
@@ -751,7 +790,7 @@ def delivery(s):
     s.wait_main_button("active", 20)
     check(tree(game) == stage2, "the install folder equals the published tree of %s" % next_version)
     check(s.local_settings()["Basic"].get("Version") == next_version, "the local settings say %s" % next_version)
-    new = fetched_chunks(s.requested_paths()[mark:])
+    new = fetched_chunks(s.access_log()[mark:], root)
     expected = all_chunks(v2) - all_chunks(v1)
     check(expected and sorted(new) == sorted(expected),
           "the update fetched only the %d new chunks, each once (fetched %d)" % (len(expected), len(new)))
@@ -764,7 +803,7 @@ def delivery(s):
     check(sha256(path) != v2[victim][0], "the game's program is damaged")
     wait_repair_button(s)
     s.screenshot("repair-offered")
-    mark = len(s.requested_paths())
+    mark = len(s.access_log())
     s.click(REPAIR_BUTTON, "校验并修复")
     # A repair from loopback ends before the busy button can be seen: the log says it ran.
     wait_for("the repair request in the log", lambda: "Verify And Repair" in s.log_text(), 10)
@@ -773,7 +812,7 @@ def delivery(s):
     wait_for("the repair in the log", lambda: "Repair: " in s.log_text(), 10)
     check("Repair: 1 damaged, 0 missing" in s.log_text(), "the repair found the one damaged file")
     check(tree(game) == stage2, "the program is whole again and the folder equals %s" % next_version)
-    repaired = fetched_chunks(s.requested_paths()[mark:])
+    repaired = fetched_chunks(s.access_log()[mark:], root)
     first_chunk = v2[victim][1][0]
     check(repaired and set(repaired) <= set(v2[victim][1]) and first_chunk in repaired,
           "the repair fetched only chunks of the damaged file (%d of %d)" % (len(repaired), len(v2[victim][1])))

@@ -1,5 +1,6 @@
 // The engine against a real loopback server: dispatch, completion, close, sync/async,
 // retries, header rules, TLS verification, concurrency and teardown.
+#include "OrbNetResponseWatcher.h"
 #include "OrbNetTestUtil.h"
 #include "OrbNetwork_p.h"
 
@@ -273,6 +274,59 @@ private slots:
             QCOMPARE(int(r->Error()), int(QNetworkReply::ContentNotFoundError));
             QCOMPARE(r->StatusCode(), 404);
         }
+    }
+
+    // The watcher delivers the finish exactly once on the context's thread, whether the
+    // response ended before or after the registration, and never after the context is gone.
+    void watcherDeliversOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("endedFirst");
+        QTest::addColumn<bool>("dropContext");
+        QTest::newRow("registered before the end") << "/slow" << false << false;
+        QTest::newRow("ended before the registration") << "/ok" << true << false;
+        QTest::newRow("failed before the registration") << "/missing" << true << false;
+        QTest::newRow("context destroyed first") << "/slow" << false << true;
+    }
+    void watcherDeliversOnce()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, endedFirst);
+        QFETCH(bool, dropContext);
+        TestHttpServer srv;
+        QVERIFY(srv.start(withProbes([](const HttpRequest& r) {
+            if (r.path == "/slow")
+                return slowBody();
+            HttpReply rep = okBody("ok");
+            if (r.path != "/ok")
+                rep.status = 404;
+            return rep;
+        })));
+        auto net = makeEngine();
+        auto r = net->Get(srv.url(path).toStdString());
+        if (endedFirst)
+            QVERIFY(r->Sync(nullptr) == (path == "/ok"));
+        auto context = std::make_unique<QObject>();
+        std::atomic<int> calls{0};
+        std::atomic<bool> onCallerThread{false};
+        QThread* const caller = QThread::currentThread();
+        QVERIFY(OrbNetResponseWatcher::Watch(r, context.get(), [&](const std::shared_ptr<OrbNetResponse>&) {
+            ++calls;
+            onCallerThread = QThread::currentThread() == caller;
+        }));
+        QCOMPARE(calls.load(), 0);  // never from inside the registration
+        if (dropContext) {
+            context.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(r->IsFinish(), 10000);
+            QTest::qWait(100);
+            QCOMPARE(calls.load(), 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 1, 10000);
+        QVERIFY(onCallerThread.load());
+        QTest::qWait(100);
+        QCOMPARE(calls.load(), 1);
+        QVERIFY(!OrbNetResponseWatcher::Watch(r, nullptr, [&](const std::shared_ptr<OrbNetResponse>&) { ++calls; }));
     }
 
     void syncOnWorkerInsideCallback()

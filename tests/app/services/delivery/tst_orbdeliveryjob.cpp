@@ -641,6 +641,36 @@ private slots:
             QVERIFY(chunkGets(mirror) > 0);
     }
 
+    void serverIgnoringRangesServesChunks()
+    {
+        // A server that answers a ranged request with the whole pack (200): refused by its
+        // size, and the chunks come one by one.
+        std::atomic<int> chunks{0};
+        const QString root = packed();
+        TestHttpServer front;
+        QVERIFY(front.start([&chunks, root](const HttpRequest& r) {
+            HttpReply rep;
+            QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
+            if (!f.open(QIODevice::ReadOnly)) {
+                rep.status = 404;
+                return rep;
+            }
+            if (r.path.contains("/chunks/"))
+                ++chunks;
+            rep.body = f.readAll();
+            return rep;
+        }));
+        const QString folder = newFolder();
+        QString reason;
+        OrbDeliveryJob job(m_net.get());
+        OrbDeliveryOptions o = options(folder, QStringLiteral("1.0"));
+        o.baseUrls = {front.url(QStringLiteral("/store"))};
+        QVERIFY2(run(job, Run::Install, o, &reason), qPrintable(reason));
+        QCOMPARE(snapshot(folder), snapshot(src(QStringLiteral("1.0"))));
+        QCOMPARE(chunks.load(), int(chunkSet(m_v1).size()));
+        QCOMPARE(job.Statistics().bytesFetched, OrbDeliveryPack::LayoutOf(m_v1).size);
+    }
+
     void packCutThenResume()
     {
         // A front that serves the first pack request, then drops every connection: the

@@ -9,6 +9,7 @@
 #include "OrbNetDownload.h"
 #include "OrbNetDownloadReq.h"
 #include "OrbNetDownloadWatcher.h"
+#include "OrbNetResponseWatcher.h"
 #include "OrbNetwork.h"
 
 #include <QDateTime>
@@ -95,29 +96,32 @@ QString joinUrl(QString base, const QString& tail)
     return base + QLatin1Char('/') + tail;
 }
 
-QString spansDir(const QString& folder) { return OrbDeliveryLocal::StateDir(folder) + QStringLiteral("/spans"); }
-
-// A fetched piece of a pack: read into memory by the first write that needs it (and its
-// file removed), freed after the last.
+// A fetched piece of a pack, held in memory until the last write of its chunks is done.
 struct SpanBuffer {
-    QString path;
+    std::shared_ptr<OrbNetResponse> response;  // owns the bytes
+    const char* data = nullptr;
     std::int64_t length = 0;
     int writesLeft = 0;  // GUI thread only
-    std::once_flag once;
-    QByteArray data;
-
-    const QByteArray& load()
-    {
-        std::call_once(once, [this] {
-            QFile f(path);
-            if (f.open(QIODevice::ReadOnly) && f.size() == length)
-                data = f.readAll();
-            f.close();
-            QFile::remove(path);
-        });
-        return data;
-    }
 };
+
+// "bytes <first>-<last>/<size>" naming exactly the range asked for.
+bool rangeAnswered(const std::map<std::string, std::string>& headers, std::int64_t start, std::int64_t length)
+{
+    for (const auto& h : headers) {
+        if (QByteArray::fromStdString(h.first).compare("Content-Range", Qt::CaseInsensitive) != 0)
+            continue;
+        const QByteArray value = QByteArray::fromStdString(h.second).trimmed();
+        if (!value.startsWith("bytes "))
+            return false;
+        const QByteArray range = value.mid(6).split('/').value(0);
+        const QList<QByteArray> ends = range.split('-');
+        bool ok1 = false, ok2 = false;
+        const qint64 first = ends.value(0).toLongLong(&ok1);
+        const qint64 last = ends.value(1).toLongLong(&ok2);
+        return ends.size() == 2 && ok1 && ok2 && first == start && last == start + length - 1;
+    }
+    return false;
+}
 
 QByteArray readSmall(const QString& path, std::int64_t cap)
 {
@@ -138,13 +142,22 @@ public:
         int wrongHash = 0;  // bodies that were not the chunk
     };
     struct Active {
-        std::shared_ptr<OrbNetDownload> download;
+        std::shared_ptr<OrbNetDownload> download;   // a single chunk, into the cache
+        std::shared_ptr<OrbNetResponse> response;   // a span, in memory
         Pending pending;               // a single chunk
         OrbDeliveryPack::Span span;    // or a run of chunks from a pack
         int base = 0;                  // the span's mirror
         qint64 size = 0;               // compressed bytes it brings
         qint64 received = 0;
         QString url;
+
+        void close() const
+        {
+            if (download)
+                download->Close();
+            if (response)
+                response->Close();
+        }
     };
 
     OrbDeliveryJob* q;
@@ -164,7 +177,6 @@ public:
     std::deque<OrbDeliveryPack::Span> spans;    // runs of chunks from the version's pack
     std::vector<bool> packUsable;               // per mirror: its pack has not failed yet
     qint64 heldBytes = 0;                       // see kHeldBytes
-    bool spansDirMade = false;
     std::map<int, Active> active;
     int nextFetchId = 0;
     QString failReason;  // set once the job is failing; the finish waits for the fetches to stop
@@ -238,7 +250,7 @@ public:
             return;  // its finish callback comes back here
         }
         for (auto& a : active)
-            a.second.download->Close();
+            a.second.close();
         // Never inside the caller's own call (Cancel): the finish comes from the event loop.
         if (idle())
             QTimer::singleShot(0, q, [this] { finish(false, failReason); });
@@ -518,15 +530,13 @@ public:
             OrbDeliveryLocal::FileBuild& b = *c->builds[std::size_t(build)];
             QString why;
             Result r = Result::Refused;
-            if (!buf && c->stopping) {
+            if (buf) {
+                r = b.Write(chunk, &why, buf->data + offset, size);
+            } else if (c->stopping) {
                 r = Result::Cancelled;
                 why = QStringLiteral("cancelled");
-            } else if (!buf) {
-                r = b.Write(chunk, &why);
-            } else if (const QByteArray& data = buf->load(); data.size() == buf->length) {
-                r = b.Write(chunk, &why, data.constData() + offset, size);
             } else {
-                why = QStringLiteral("the fetched piece of the pack cannot be read back");
+                r = b.Write(chunk, &why);
             }
             if (r == OrbDeliveryLocal::FileBuild::Result::Completed) {
                 // On the disk before the journal names it; meanwhile the next chunks go on.
@@ -609,8 +619,8 @@ public:
     void release(SpanBuffer& buf)
     {
         heldBytes -= buf.length;
-        buf.data = QByteArray();
-        QFile::remove(buf.path);  // when no write ever read it
+        buf.data = nullptr;
+        buf.response.reset();
     }
 
     int packMirror() const
@@ -766,18 +776,12 @@ public:
 
     bool fetchSpan(const OrbDeliveryPack::Span& span, int mirror)
     {
-        const QString dir = spansDir(ctx->options.folder);
-        if (!spansDirMade) {
-            QDir().mkpath(dir);
-            spansDirMade = true;
-        }
         const int id = ++nextFetchId;
-        const QString path = dir + QLatin1Char('/') + QString::number(id) + QStringLiteral(".part");
         const QString url = joinUrl(ctx->options.baseUrls.value(mirror), OrbDeliveryPack::RelativePath(ctx->target.version));
-        OrbNetDownloadReq req(url.toStdString(), path.toUtf8().toStdString(), DefaultNetConfig);
-        req.SetRange(span.start, span.length);
+        OrbNetRequest req(DefaultNetConfig);
+        req.SetMethod(HttpGet).SetUrl(url.toStdString(), false);
+        req.AddHeader("Range", "bytes=" + std::to_string(span.start) + "-" + std::to_string(span.start + span.length - 1));
         req.SetMaxSize(span.length);
-        req.SetExpectedSize(span.length);
         req.SetDeadline(ctx->options.fetchDeadlineMs);
         req.SetTimeout(ctx->options.timeoutSeconds);
         Active a;
@@ -785,28 +789,22 @@ public:
         a.base = mirror;
         a.size = span.length;
         a.url = url;
-        a.download = network->Download(req, false);
+        a.response = network->Do(req);
         active[id] = a;
         heldBytes += span.length;
-        const bool watched = OrbNetDownloadWatcher::Watch(
-            a.download, q, [this, id, path](const std::shared_ptr<OrbNetDownload>& dl) { onSpanFetched(id, dl, path); },
-            [this, id](const std::shared_ptr<OrbNetDownload>&, long long offset, long long) {
+        OrbNetResponseWatcher::Watch(
+            a.response, q, [this, id](const std::shared_ptr<OrbNetResponse>& r) { onSpanFetched(id, r); },
+            [this, id](const std::shared_ptr<OrbNetResponse>&, long long received, long long) {
                 auto it = active.find(id);
                 if (it != active.end()) {
-                    it->second.received = offset;
+                    it->second.received = received;
                     report(false);
                 }
             });
-        if (!watched) {
-            active.erase(id);
-            heldBytes -= span.length;
-            fail(QStringLiteral("cannot write %1").arg(path));
-            return false;
-        }
         return true;
     }
 
-    void onSpanFetched(int id, const std::shared_ptr<OrbNetDownload>& dl, const QString& path)
+    void onSpanFetched(int id, const std::shared_ptr<OrbNetResponse>& r)
     {
         auto it = active.find(id);
         if (it == active.end())
@@ -814,15 +812,16 @@ public:
         const Active a = it->second;
         active.erase(it);
         const std::vector<OrbDeliveryLocal::MissingChunk>& missingChunks = ctx->plan.missing;
-        if (!failReason.isEmpty() || dl->Error() != NetNoError) {
+        const bool whole = r->Error() == NetNoError && r->StatusCode() == 206 && r->GetBodyLen() == a.size &&
+                           rangeAnswered(r->GetHeaders(), a.span.start, a.size);
+        if (!failReason.isEmpty() || !whole) {
             heldBytes -= a.size;
-            QFile::remove(path);
             if (!failReason.isEmpty()) {
                 fail(failReason);
                 return;
             }
-            // No pack there, a server that ignores ranges, a cut: this mirror's chunks
-            // come one by one from now on, with their own retries.
+            // No pack there, a server that ignores ranges, another length, a cut: this
+            // mirror's chunks come one by one from now on, with their own retries.
             packUsable[std::size_t(a.base)] = false;
             for (auto item = a.span.items.rbegin(); item != a.span.items.rend(); ++item)
                 queue.push_front(Pending{missingChunks[std::size_t(*item)], a.base, 0, 0});
@@ -830,7 +829,8 @@ public:
             return;
         }
         auto buf = std::make_shared<SpanBuffer>();
-        buf->path = path;
+        buf->response = r;
+        buf->data = reinterpret_cast<const char*>(r->GetBodyData());
         buf->length = a.size;
         qint64 offset = 0;
         for (int item : a.span.items) {
@@ -887,7 +887,6 @@ public:
         runWorker([job, flush](Context& c) {
             WorkResult r;
             const OrbDeliveryLocal::PlanInput in = c.input();
-            QDir(spansDir(c.options.folder)).removeRecursively();
             flush->waitForDone();
             {
                 std::lock_guard<std::mutex> guard(c.flushLock);
@@ -924,7 +923,7 @@ OrbDeliveryJob::~OrbDeliveryJob()
     if (d->manifestDownload)
         d->manifestDownload->Close();
     for (auto& a : d->active)
-        a.second.download->Close();
+        a.second.close();
     d->buildPool.waitForDone();
     d->flushPool.waitForDone();
     d->watcher.waitForFinished();

@@ -321,7 +321,6 @@ bool MakePlan(const PlanInput& in, Plan& plan, QString* reason)
         if (dir != plan.staging && dir != plan.partial)
             removeAny(dir);
     }
-    removeAny(state + QStringLiteral("/spans"));
     const OrbDeliveryPack::Layout pack = OrbDeliveryPack::LayoutOf(*in.target);
     const QString partialRel = StateName() + QStringLiteral("/partial-") + tag + QLatin1Char('/');
 

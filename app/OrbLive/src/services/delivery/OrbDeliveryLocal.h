@@ -24,7 +24,6 @@
 //   .orbdelivery/chunks/ab/<hash>.zst      fetched chunks (a chunk store), until a commit
 //   .orbdelivery/partial-<tag>/<path>      files being built, until they are complete; the
 //                                          chunks already in one are kept by the next run
-//   .orbdelivery/spans/                    pieces of packs while their chunks are written
 //   .orbdelivery/staging-<tag>/<path>      files of the version being installed
 //   .orbdelivery/aside/<path>              old files while a commit runs
 //   .orbdelivery/journal                   present only while a commit runs
