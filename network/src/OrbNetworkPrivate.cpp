@@ -174,6 +174,9 @@ void OrbNetworkPrivate::deliver(const std::shared_ptr<OrbNetResponse>& h, const 
             stop(h, NetTooLarge);
             return;
         }
+        // A bounded body of announced length is allocated once instead of grown piece by piece.
+        if (p->body.isEmpty() && ok && announced > chunk.size())
+            p->body.reserve(announced);
     }
     p->body += chunk;
 }

@@ -44,7 +44,7 @@ constexpr std::int64_t kSpaceMargin = 16ll << 20;
 constexpr std::int64_t kSpanBytes = 4ll << 20;
 // Pack bytes fetched or in flight whose chunks are not written yet; no new span starts
 // beyond it, so memory stays bounded when the disk is slower than the network.
-constexpr std::int64_t kHeldBytes = 32ll << 20;
+constexpr std::int64_t kHeldBytes = 24ll << 20;
 
 enum class Op { None, Install, Verify, Repair };
 
@@ -207,7 +207,8 @@ public:
     OrbDeliveryJobPrivate(OrbDeliveryJob* job, OrbNetwork* net) : q(job), network(net)
     {
         buildPool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        flushPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        // Flushes wait on the disk, not the processor: several at once keep its queue full.
+        flushPool.setMaxThreadCount(8);
     }
 
     bool idle() const { return active.empty() && !workerRunning && writesRunning == 0; }

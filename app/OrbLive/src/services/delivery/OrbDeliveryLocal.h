@@ -101,17 +101,17 @@ QString CheckReserved(const OrbDeliveryManifest& manifest);
 
 // One file of plan.stage being built in the partial folder. Chunks are written at
 // their offsets by any thread in any order, each checked against its hash as it is
-// decompressed; the whole-file hash follows the chunks in order (a chunk written
-// ahead of it is read back when its turn comes). Memory: one chunk per caller.
+// decompressed (the one check of those bytes: the chunks tile the file, so the file
+// is complete and right once every chunk is in). Memory: one chunk per caller.
 class FileBuild {
 public:
     FileBuild(const PlanInput& in, const Plan& plan, int fileIndex);
 
     enum class Result {
         Written,    // this chunk is in, the file is not complete yet
-        Completed,  // the file is complete and matches its hash
+        Completed,  // every chunk of the file is in
         Refused,    // the chunk's bytes are not available or not the chunk (reason says why)
-        Failed,     // writing failed or the file does not match its hash
+        Failed,     // writing failed
         Cancelled,
     };
     // Writes chunk number `chunk` of the file (-1 for a file without chunks). Thread-safe.
@@ -125,8 +125,6 @@ public:
     QString PartialPath() const { return m_partial; }
 
 private:
-    bool readBack(int chunk, QByteArray& bytes);
-
     const PlanInput& m_in;
     const Plan& m_plan;
     const OrbDeliveryFile* m_file;
@@ -135,8 +133,7 @@ private:
     bool m_created = false;
     std::vector<bool> m_written;
     std::vector<bool> m_resumed;
-    std::size_t m_hashed = 0;  // chunks in the whole-file hash
-    OrbDeliveryHash::Sha256 m_whole;
+    std::size_t m_done = 0;  // chunks written
 };
 
 // Moves every built file of plan.stage from the partial folder into staging with its mode.
