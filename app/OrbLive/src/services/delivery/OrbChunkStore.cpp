@@ -12,7 +12,6 @@
 
 #include <openssl/evp.h>
 #include <zstd.h>
-#include <zstd_errors.h>
 
 namespace OrbDeliveryHash {
 
@@ -151,35 +150,35 @@ bool OrbChunkStore::Decode(const QByteArray& hexHash, std::int64_t declaredSize,
         return false;
     }
 
-    if (frameSize <= 0) {
+    // Bounded output: one byte more than declared tells "larger" apart from "exact".
+    QByteArray buffer(int(declaredSize) + 1, Qt::Uninitialized);
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    ZSTD_inBuffer in{frame, std::size_t(std::max<std::int64_t>(frameSize, 0)), 0};
+    ZSTD_outBuffer outBuf{buffer.data(), std::size_t(buffer.size()), 0};
+    std::size_t rc = 1;
+    bool bad = false;
+    while (in.pos < in.size && outBuf.pos < outBuf.size) {
+        rc = ZSTD_decompressStream(dctx, &outBuf, &in);
+        if (ZSTD_isError(rc)) {
+            bad = true;
+            break;
+        }
+    }
+    ZSTD_freeDCtx(dctx);
+    if (bad || frameSize <= 0) {
         fail(error, QStringLiteral("chunk %1: not a valid zstd frame").arg(QString::fromLatin1(hexHash)));
         return false;
     }
-    // Bounded output: one byte more than declared tells "larger" apart from "exact". One
-    // pass straight into the output (no window buffer of its own), with a context per thread.
-    struct Context {
-        ZSTD_DCtx* dctx = ZSTD_createDCtx();
-        ~Context() { ZSTD_freeDCtx(dctx); }
-    };
-    static thread_local Context context;
-    QByteArray buffer(int(declaredSize) + 1, Qt::Uninitialized);
-    const std::size_t rc = ZSTD_decompressDCtx(context.dctx, buffer.data(), std::size_t(buffer.size()), frame,
-                                               std::size_t(frameSize));
-    const ZSTD_ErrorCode code = ZSTD_isError(rc) ? ZSTD_getErrorCode(rc) : ZSTD_error_no_error;
-    if (code == ZSTD_error_dstSize_tooSmall || (code == ZSTD_error_no_error && rc > std::size_t(declaredSize))) {
+    if (outBuf.pos > std::size_t(declaredSize)) {
         fail(error, QStringLiteral("chunk %1: decompresses to more than its declared %2 bytes").arg(QString::fromLatin1(hexHash)).arg(declaredSize));
         return false;
     }
-    if (code == ZSTD_error_srcSize_wrong) {
+    if (rc != 0 || in.pos < in.size) {
         fail(error, QStringLiteral("chunk %1: truncated frame").arg(QString::fromLatin1(hexHash)));
         return false;
     }
-    if (code != ZSTD_error_no_error) {
-        fail(error, QStringLiteral("chunk %1: not a valid zstd frame").arg(QString::fromLatin1(hexHash)));
-        return false;
-    }
-    if (rc != std::size_t(declaredSize)) {
-        fail(error, QStringLiteral("chunk %1: decompresses to %2 bytes, %3 declared").arg(QString::fromLatin1(hexHash)).arg(qulonglong(rc)).arg(declaredSize));
+    if (outBuf.pos != std::size_t(declaredSize)) {
+        fail(error, QStringLiteral("chunk %1: decompresses to %2 bytes, %3 declared").arg(QString::fromLatin1(hexHash)).arg(qulonglong(outBuf.pos)).arg(declaredSize));
         return false;
     }
     buffer.truncate(int(declaredSize));
