@@ -36,6 +36,25 @@ void put(const QString& root, const QString& rel, const QByteArray& data, bool e
         makeExecutable(root + QLatin1Char('/') + rel);
 }
 
+// What a front serving the store at root under "/store" answers: the file (the requested
+// range of it when ranged), or 404.
+HttpReply fromStore(const QString& root, const HttpRequest& r, bool ranged = false)
+{
+    QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
+    if (!f.open(QIODevice::ReadOnly))
+        return HttpReply{404, {}, {}, {}};
+    return ranged ? HttpReply::ranged(r, f.readAll()) : HttpReply{200, {}, {}, f.readAll()};
+}
+
+// A connection dropped before any byte of the body.
+HttpReply dropped()
+{
+    HttpReply rep;
+    rep.body = QByteArray(100, 'x');
+    rep.dropAfter = 0;
+    return rep;
+}
+
 } // namespace
 
 class TestOrbDeliveryJob : public QObject {
@@ -514,20 +533,11 @@ private slots:
         const QString root = store();
         TestHttpServer front;
         QVERIFY(front.start([&chunksServed, root](const HttpRequest& r) {
-            HttpReply rep;
             const bool chunk = r.path.contains("/chunks/");
-            if (chunk && chunksServed.load() >= 3) {
-                rep.body = QByteArray(100, 'x');
-                rep.dropAfter = 0;
-                return rep;
-            }
-            QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
-            if (!f.open(QIODevice::ReadOnly)) {
-                rep.status = 404;
-                return rep;
-            }
-            rep.body = f.readAll();
-            if (chunk)
+            if (chunk && chunksServed.load() >= 3)
+                return dropped();
+            const HttpReply rep = fromStore(root, r);
+            if (chunk && rep.status == 200)
                 ++chunksServed;
             return rep;
         }));
@@ -649,15 +659,9 @@ private slots:
         const QString root = packed();
         TestHttpServer front;
         QVERIFY(front.start([&chunks, root](const HttpRequest& r) {
-            HttpReply rep;
-            QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
-            if (!f.open(QIODevice::ReadOnly)) {
-                rep.status = 404;
-                return rep;
-            }
-            if (r.path.contains("/chunks/"))
+            const HttpReply rep = fromStore(root, r);
+            if (rep.status == 200 && r.path.contains("/chunks/"))
                 ++chunks;
-            rep.body = f.readAll();
             return rep;
         }));
         const QString folder = newFolder();
@@ -679,21 +683,13 @@ private slots:
         const QString root = packed();
         TestHttpServer front;
         QVERIFY(front.start([&packsServed, root](const HttpRequest& r) {
-            HttpReply rep;
-            if (packsServed.load() >= 1) {
-                rep.body = QByteArray(100, 'x');
-                rep.dropAfter = 0;
-                return rep;
-            }
-            QFile f(root + QString::fromUtf8(r.path.mid(int(qstrlen("/store")))));
-            if (!f.open(QIODevice::ReadOnly)) {
-                rep.status = 404;
-                return rep;
-            }
-            if (!r.path.contains("/packs/"))
-                return HttpReply{200, {}, {}, f.readAll()};
-            ++packsServed;
-            return HttpReply::ranged(r, f.readAll());
+            if (packsServed.load() >= 1)
+                return dropped();
+            const bool pack = r.path.contains("/packs/");
+            const HttpReply rep = fromStore(root, r, pack);
+            if (pack && rep.status != 404)
+                ++packsServed;
+            return rep;
         }));
         const QString folder = newFolder();
         QString reason;
