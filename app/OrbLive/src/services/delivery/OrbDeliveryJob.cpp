@@ -192,6 +192,10 @@ public:
         QString url;
     };
     QThreadPool buildPool, flushPool;
+    // Planning and staging run here rather than on Qt's global pool: every thread that used
+    // OpenSSL is then joined with the job, never left to exit while the process tears
+    // OpenSSL down (a double free in its thread-local cleanup).
+    QThreadPool workPool;
     QHash<QByteArray, std::vector<std::pair<int, int>>> waiting;  // chunk -> (build, chunk index) needing it
     QSet<QByteArray> unavailable;                                 // chunks not fetched yet
     QHash<QByteArray, Fetched> fetchedChunks;                     // fetched by this run, not yet refused
@@ -209,6 +213,7 @@ public:
         buildPool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
         // Flushes wait on the disk, not the processor: several at once keep its queue full.
         flushPool.setMaxThreadCount(8);
+        workPool.setMaxThreadCount(1);
     }
 
     bool idle() const { return active.empty() && !workerRunning && writesRunning == 0; }
@@ -353,7 +358,7 @@ public:
     {
         workerRunning = true;
         std::shared_ptr<Context> c = ctx;
-        watcher.setFuture(QtConcurrent::run([c, work] { return work(*c); }));
+        watcher.setFuture(QtConcurrent::run(&workPool, [c, work] { return work(*c); }));
     }
 
     enum class Step { Plan, Stage } step = Step::Plan;
